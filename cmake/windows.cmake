@@ -1,0 +1,53 @@
+# Windows build (mingw-w64). 64-bit: built and tested under Wine. 32-bit:
+# built only, so the record layout checks of the outside interfaces compile.
+add_compile_options(-Wall -Wextra)
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 NOMINMAX)
+add_link_options(-static -static-libgcc -static-libstdc++)
+
+set(PIXWICK_SYSTEM_LIBS gdi32 user32 shell32 advapi32 kernel32 ole32 oleaut32 uuid
+    psapi winmm dsound iphlpapi setupapi version)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/hidapi.cmake)
+    include(${CMAKE_SOURCE_DIR}/cmake/hidapi.cmake)
+endif()
+
+file(GLOB CORE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
+list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/src/main.cpp)
+add_library(pixwick_core STATIC ${CORE_SOURCES})
+target_include_directories(pixwick_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(pixwick_core PUBLIC ${PIXWICK_SYSTEM_LIBS})
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/src/main.cpp)
+    add_executable(pixwick WIN32 ${CMAKE_SOURCE_DIR}/src/main.cpp)
+    target_link_libraries(pixwick PRIVATE pixwick_core)
+    if(TARGET hidapi_win)
+        target_link_libraries(pixwick PRIVATE hidapi_win)
+    endif()
+endif()
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/standins/CMakeLists.txt)
+    add_subdirectory(${CMAKE_SOURCE_DIR}/standins ${CMAKE_BINARY_DIR}/standins)
+endif()
+
+add_subdirectory(${GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Tests: every tests/*.cpp goes into one program; the hidapi functions come
+# from the scripted double in tests/, never from the real library.
+file(GLOB TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
+if(TEST_SOURCES)
+    add_executable(pixwick_tests ${TEST_SOURCES})
+    target_include_directories(pixwick_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    target_link_libraries(pixwick_tests PRIVATE pixwick_core gtest_main)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND PIXWICK_RUN_TESTS)
+        include(GoogleTest)
+        gtest_discover_tests(pixwick_tests DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+            PROPERTIES TIMEOUT 120)
+    endif()
+endif()
+
+file(GLOB BENCH_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/bench/*.cpp)
+foreach(bench ${BENCH_SOURCES})
+    get_filename_component(name ${bench} NAME_WE)
+    add_executable(${name} ${bench})
+    target_link_libraries(${name} PRIVATE pixwick_core)
+endforeach()

@@ -1,0 +1,70 @@
+# Shared by the scripts: paths, package installation and the private Wine prefix.
+# Source it; it sets REPO, BUILD_ROOT, WINEPREFIX and the Wine environment.
+
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_ROOT=${BUILD_ROOT:-$REPO/build}
+export WINEPREFIX=${PIXWICK_WINEPREFIX:-$REPO/build/wine}
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+WINE=/usr/lib/wine/wine64
+
+PACKAGES="cmake ninja-build clang libclang-rt-14-dev googletest
+ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix
+ mingw-w64-tools wine64 wine fonts-dejavu-core dpkg-dev xvfb xauth"
+
+log() { printf '== %s\n' "$*" >&2; }
+
+as_root() {
+    if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_packages() {
+    local missing=()
+    for p in $PACKAGES; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    log "installing ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Windows registry edits inside the prefix go through regedit files.
+wine_reg_import() {
+    local file=$WINEPREFIX/import-$$.reg
+    printf 'REGEDIT4\n\n%s\n' "$1" > "$file"
+    "$WINE" regedit /S "$(winepath_of "$file")"
+    rm -f "$file"
+}
+
+winepath_of() {
+    # Z: maps the host root in every prefix.
+    printf 'Z:%s' "$(printf '%s' "$1" | sed 's|/|\\|g')"
+}
+
+prepare_wine_prefix() {
+    if [ -f "$WINEPREFIX/.pixwick-ready" ]; then return 0; fi
+    log "creating Wine prefix $WINEPREFIX"
+    mkdir -p "$WINEPREFIX"
+    WINEDLLOVERRIDES="mscoree,mshtml=" /usr/bin/wineboot -i >/dev/null 2>&1 || true
+    "$WINE" wineboot -u >/dev/null 2>&1 || true
+    # Headless windows, and fonts that read well at 8 and 11 pixels.
+    wine_reg_import '[HKEY_CURRENT_USER\Software\Wine\Drivers]
+"Graphics"="null"
+
+[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]
+"Lucida Console"="DejaVu Sans Mono"
+"Microsoft Sans Serif"="DejaVu Sans"'
+    /usr/lib/wine/wineserver -w
+    touch "$WINEPREFIX/.pixwick-ready"
+}
+
+configure_tree() { # name toolchain-or-empty extra-args...
+    local name=$1 toolchain=$2; shift 2
+    local dir=$BUILD_ROOT/$name
+    if [ ! -f "$dir/build.ninja" ]; then
+        local args=(-G Ninja -S "$REPO" -B "$dir" -DCMAKE_BUILD_TYPE=Release)
+        [ -n "$toolchain" ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$REPO/cmake/$toolchain")
+        cmake "${args[@]}" "$@" >/dev/null
+    fi
+}
