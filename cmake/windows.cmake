@@ -11,8 +11,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/hidapi.cmake)
     include(${CMAKE_SOURCE_DIR}/cmake/hidapi.cmake)
 endif()
 
+# main.cpp is in the library too, so tests reach the slots and the dispatcher;
+# the test program never calls its WinMain.
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
-list(REMOVE_ITEM CORE_SOURCES ${CMAKE_SOURCE_DIR}/src/main.cpp)
 add_library(pixwick_core STATIC ${CORE_SOURCES})
 target_include_directories(pixwick_core PUBLIC ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(pixwick_core PUBLIC ${PIXWICK_SYSTEM_LIBS})
@@ -50,4 +51,7 @@ foreach(bench ${BENCH_SOURCES})
     get_filename_component(name ${bench} NAME_WE)
     add_executable(${name} ${bench})
     target_link_libraries(${name} PRIVATE pixwick_core)
+    if(TARGET hidapi_win)
+        target_link_libraries(${name} PRIVATE hidapi_win)
+    endif()
 endforeach()
