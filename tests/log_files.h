@@ -1,0 +1,63 @@
+// Reading system.txt and errors.txt in tests. Other test processes write to
+// the same Documents\Pixwick\ folder at the same time, so tests find their own
+// lines by a token that is unique to the call.
+#pragma once
+#include <windows.h>
+
+#include <stdio.h>
+#include <string>
+
+#include "util.h"
+
+inline std::string log_path(const char *file_name)
+{
+    char folder[MAX_PATH] = "";
+    documents_pixwick_dir(folder, sizeof folder);
+    return std::string(folder) + file_name;
+}
+
+inline std::string read_binary_file(const std::string &path)
+{
+    std::string text;
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file)
+        return text;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, n);
+    fclose(file);
+    return text;
+}
+
+inline std::string unique_token(const char *tag)
+{
+    static int serial;
+    char token[96];
+    snprintf(token, sizeof token, "%s_%lu_%lu_%d", tag, GetCurrentProcessId(), GetTickCount(), ++serial);
+    return token;
+}
+
+// The whole line of a log file that holds token, without its CR LF; empty
+// when there is none. ended tells whether a CR LF follows it.
+inline std::string log_line_with(const char *file_name, const std::string &token, bool *ended = nullptr)
+{
+    std::string text = read_binary_file(log_path(file_name));
+    size_t at = text.find(token);
+    if (at == std::string::npos)
+        return "";
+    size_t start = text.rfind('\n', at);
+    start = start == std::string::npos ? 0 : start + 1;
+    size_t end = text.find("\r\n", at);
+    if (ended)
+        *ended = end != std::string::npos;
+    return text.substr(start, (end == std::string::npos ? text.size() : end) - start);
+}
+
+inline int count_occurrences(const std::string &text, const std::string &what)
+{
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        n++;
+    return n;
+}
