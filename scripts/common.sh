@@ -56,7 +56,17 @@ prepare_wine_prefix() {
 "Lucida Console"="DejaVu Sans Mono"
 "Microsoft Sans Serif"="DejaVu Sans"'
     /usr/lib/wine/wineserver -w
+    keep_user_folders_in_prefix
     touch "$WINEPREFIX/.pixwick-ready"
+}
+
+# Wine links Documents, Desktop and the like to $HOME; the program's settings
+# and logs belong inside the prefix, not in the home folder of whoever runs it.
+keep_user_folders_in_prefix() {
+    local link
+    for link in "$WINEPREFIX"/drive_c/users/*/{Desktop,Documents,Downloads,Music,Pictures,Videos}; do
+        if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
+    done
 }
 
 configure_tree() { # name toolchain-or-empty extra-args...
