@@ -1,9 +1,12 @@
 // The frame's byte-level drawing: pictures (frame_bitmap) and the tiny font.
+// Frames are heap vectors of exactly 6880 bytes, so that ASan sees any write
+// outside them.
 #include <gtest/gtest.h>
 
 #include <limits.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,90 +16,44 @@ namespace {
 
 const uint8_t UNTOUCHED = 0x5A; // neither 0 nor 255: shows "left unchanged"
 
-// A frame inside a larger buffer whose guard bytes must never change.
-struct GuardedFrame {
-    enum { GUARD = 4096 };
-    std::vector<uint8_t> buffer;
-    GuardedFrame(uint8_t fill = UNTOUCHED) : buffer(GUARD + LCD_FRAME_BYTES + GUARD, 0xC3)
-    {
-        memset(frame(), fill, LCD_FRAME_BYTES);
-    }
-    uint8_t *frame() { return &buffer[GUARD]; }
-    uint8_t at(int x, int y) { return frame()[y * LCD_WIDTH + x]; }
-    bool guards_intact() const
-    {
-        for (size_t i = 0; i < GUARD; i++)
-            if (buffer[i] != 0xC3 || buffer[GUARD + LCD_FRAME_BYTES + i] != 0xC3)
-                return false;
-        return true;
-    }
-    int changed_pixels()
-    {
-        int n = 0;
-        for (int i = 0; i < LCD_FRAME_BYTES; i++)
-            n += frame()[i] != UNTOUCHED;
-        return n;
-    }
+struct Frame {
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(LCD_FRAME_BYTES, UNTOUCHED);
+    uint8_t *data() { return bytes.data(); }
+    uint8_t at(int x, int y) const { return bytes[y * LCD_WIDTH + x]; } // x past 159: the next row
+    int changed() const { return LCD_FRAME_BYTES - (int)std::count(bytes.begin(), bytes.end(), UNTOUCHED); }
 };
 
 const uint16_t *units(const std::u16string &s) { return (const uint16_t *)s.c_str(); }
 
-// Pixel of a glyph's cell: column 0 is the leftmost.
-bool glyph_ink(int code, int col, int row)
+// Checks the glyph cell at (x, y) as drawn with the given TXT_INVERT/TXT_OPAQUE.
+void expect_glyph_at(const Frame &f, int code, int x, int y, int flags)
 {
     const uint8_t *g = tiny_font[code];
-    return (g[1 + row] >> (g[0] - 1 - col)) & 1;
-}
-
-// Checks one glyph cell at (x, y) as drawn with TXT_INVERT/TXT_OPAQUE.
-void expect_glyph_at(GuardedFrame &f, int code, int x, int y, int flags)
-{
     const uint8_t ink = (flags & TXT_INVERT) ? 0 : 255;
-    const uint8_t background = (flags & TXT_OPAQUE) ? (uint8_t)~ink : UNTOUCHED;
+    const uint8_t ground = (flags & TXT_OPAQUE) ? (uint8_t)~ink : UNTOUCHED;
     for (int row = 0; row < TINY_HEIGHT; row++)
-        for (int col = 0; col < tiny_font[code][0]; col++)
-            EXPECT_EQ(f.at(x + col, y + row), glyph_ink(code, col, row) ? ink : background)
+        for (int col = 0; col < g[0]; col++)
+            EXPECT_EQ(f.at(x + col, y + row), ((g[1 + row] >> (g[0] - 1 - col)) & 1) ? ink : ground)
                 << "glyph " << code << " column " << col << " row " << row;
 }
 
-// ---- pictures ----
-
-struct FlagCase {
-    int flags;
-    int lit;  // stored for a lit character, -1 unchanged
-    int dark; // stored for a dark character, -1 unchanged
-};
-
-const FlagCase FLAG_CASES[] = {
-    {0, 255, 0},
-    {BMP_NEGATE, 0, 255},
-    {BMP_NEGATE_OUT, 0, 255},
-    {BMP_NEGATE | BMP_NEGATE_OUT, 255, 0},
-    {BMP_TRANSPARENT, 255, -1},
-    {BMP_NEGATE | BMP_TRANSPARENT, -1, 255},
-    {BMP_NEGATE_OUT | BMP_TRANSPARENT, 0, -1},
-    {BMP_NEGATE | BMP_NEGATE_OUT | BMP_TRANSPARENT, -1, 0},
-};
-
 TEST(FrameBitmap, FlagsTable)
 {
-    for (const FlagCase &c : FLAG_CASES) {
-        for (uint8_t beneath : {(uint8_t)0, (uint8_t)255}) {
-            GuardedFrame f(beneath);
-            EXPECT_EQ(frame_bitmap(f.frame(), c.flags, 20, 10, 2, 1, "X "), 0);
+    const struct {
+        int flags, lit, dark; // stored for a lit / dark character, -1 unchanged
+    } cases[] = {
+        {0, 255, 0},           {BMP_NEGATE, 0, 255},                   {BMP_NEGATE_OUT, 0, 255},
+        {BMP_TRANSPARENT, 255, -1}, {BMP_NEGATE | BMP_NEGATE_OUT, 255, 0}, {BMP_NEGATE | BMP_TRANSPARENT, -1, 255},
+        {BMP_NEGATE_OUT | BMP_TRANSPARENT, 0, -1}, {BMP_NEGATE | BMP_NEGATE_OUT | BMP_TRANSPARENT, -1, 0},
+    };
+    for (const auto &c : cases)
+        for (uint8_t beneath : {0, 255}) {
+            Frame f;
+            f.bytes.assign(LCD_FRAME_BYTES, beneath);
+            EXPECT_EQ(frame_bitmap(f.data(), c.flags, 20, 10, 2, 1, "X "), 0);
             EXPECT_EQ(f.at(20, 10), c.lit < 0 ? beneath : c.lit) << "flags " << c.flags;
             EXPECT_EQ(f.at(21, 10), c.dark < 0 ? beneath : c.dark) << "flags " << c.flags;
-            EXPECT_EQ(f.at(22, 10), beneath);
-            EXPECT_EQ(f.at(19, 10), beneath);
         }
-    }
-}
-
-TEST(FrameBitmap, NullPixelsDrawNothing)
-{
-    GuardedFrame f;
-    EXPECT_EQ(frame_bitmap(f.frame(), 0, 0, 0, 5, 5, nullptr), 0);
-    EXPECT_EQ(f.changed_pixels(), 0);
 }
 
 TEST(FrameBitmap, WhichCharactersAreLit)
@@ -104,332 +61,134 @@ TEST(FrameBitmap, WhichCharactersAreLit)
     std::string all;
     for (int c = 1; c < 256; c++)
         all += (char)c;
-    GuardedFrame f;
-    frame_bitmap(f.frame(), 0, 0, 0, (int)all.size(), 1, all.data());
-    for (int c = 1; c < 256; c++) {
-        int index = c - 1;
-        bool lit = c > 32 && c < 128 && c != '_';
-        EXPECT_EQ(f.frame()[index], lit ? 255 : 0) << "byte " << c;
-    }
-    EXPECT_EQ(f.frame()[(int)'.' - 1], 255);
-    EXPECT_EQ(f.frame()[(int)'#' - 1], 255);
-    EXPECT_EQ(f.frame()[(int)'7' - 1], 255);
+    Frame f;
+    frame_bitmap(f.data(), 0, 0, 0, (int)all.size(), 1, all.data());
+    for (int c = 1; c < 256; c++) // '.', '#', digits lit like 'X'; '_' and 0x80 up dark
+        EXPECT_EQ(f.at(c - 1, 0), c > 32 && c < 128 && c != '_' ? 255 : 0) << "byte " << c;
 }
 
-TEST(FrameBitmap, RowsFollowEachOtherWithoutSeparators)
+// No clipping left and right, only indices outside the frame are dropped.
+TEST(FrameBitmap, Placement)
 {
-    GuardedFrame f;
-    frame_bitmap(f.frame(), 0, 4, 2, 3, 2, "X X X");
-    EXPECT_EQ(f.at(4, 2), 255);
-    EXPECT_EQ(f.at(5, 2), 0);
-    EXPECT_EQ(f.at(6, 2), 255);
-    EXPECT_EQ(f.at(4, 3), 0);
-    EXPECT_EQ(f.at(5, 3), 255);
-    EXPECT_EQ(f.at(6, 3), 0); // string too short: only width x height are read
-    EXPECT_EQ(f.changed_pixels(), 6);
-}
-
-TEST(FrameBitmap, PastTheRightEdgeWrapsToTheNextRow)
-{
-    GuardedFrame f;
-    frame_bitmap(f.frame(), 0, 157, 0, 7, 5, std::string(35, 'X').c_str());
-    for (int row = 0; row < 5; row++) {
-        for (int x = 157; x < 160; x++)
-            EXPECT_EQ(f.at(x, row), 255);
-        for (int x = 0; x < 4; x++)
-            EXPECT_EQ(f.at(x, row + 1), 255) << "x " << x << " row " << row + 1;
-        EXPECT_EQ(f.at(4, row + 1), UNTOUCHED);
-    }
-    EXPECT_EQ(f.changed_pixels(), 35);
-}
-
-TEST(FrameBitmap, RowsBelowTheScreenAreDropped)
-{
-    GuardedFrame f;
-    frame_bitmap(f.frame(), 0, 10, 40, 2, 5, "XXXXXXXXXX");
-    EXPECT_EQ(f.at(10, 40), 255);
-    EXPECT_EQ(f.at(11, 42), 255);
-    EXPECT_EQ(f.changed_pixels(), 6);
-    EXPECT_TRUE(f.guards_intact());
-}
-
-TEST(FrameBitmap, RowAboveTheScreenIsDropped)
-{
-    GuardedFrame f;
-    frame_bitmap(f.frame(), 0, 0, -1, 3, 2, "XXXXXX");
-    EXPECT_EQ(f.at(0, 0), 255);
-    EXPECT_EQ(f.at(2, 0), 255);
-    EXPECT_EQ(f.changed_pixels(), 3);
-    EXPECT_TRUE(f.guards_intact());
-}
-
-TEST(FrameBitmap, NegativeXStartsAtTheEndOfTheRowAbove)
-{
-    GuardedFrame f;
-    frame_bitmap(f.frame(), 0, -2, 1, 4, 1, "XXXX");
-    EXPECT_EQ(f.at(158, 0), 255);
-    EXPECT_EQ(f.at(159, 0), 255);
-    EXPECT_EQ(f.at(0, 1), 255);
-    EXPECT_EQ(f.at(1, 1), 255);
-    EXPECT_EQ(f.changed_pixels(), 4);
-}
-
-struct Placement {
-    int x, y, width, height;
-};
-
-const Placement FAR_OFF[] = {
-    {INT_MIN, INT_MIN, 4, 4},      {INT_MAX, INT_MAX, 4, 4},  {INT_MAX, 0, 4, 4},
-    {0, INT_MAX, 4, 4},            {INT_MIN, 0, 4, 4},        {0, INT_MIN, 4, 4},
-    {0, 26843546, 4, 4},           // y * 160 wraps to 64 in 32 bits
-    {-6880 - 16, 0, 16, 1},        {6880, 0, 16, 1},          {-5000, -5000, 20, 20},
-    {0, 43, 160, 10},              {0, -10, 160, 10},         {159, 42, 300, 2},
-};
-
-// Placements that must draw nothing at all, whatever 32-bit arithmetic would give.
-bool far_off(const Placement &p)
-{
-    return p.y > 100 || p.y < -100 || p.x > 100000 || p.x < -100000;
-}
-
-TEST(FrameBitmap, FarOffPlacementsNeverWriteOutsideTheFrame)
-{
-    const std::string pixels(6000, 'X');
-    for (const Placement &p : FAR_OFF) {
-        GuardedFrame f;
-        frame_bitmap(f.frame(), 0, p.x, p.y, p.width, p.height, pixels.c_str());
-        EXPECT_TRUE(f.guards_intact()) << p.x << "," << p.y;
-        if (far_off(p)) {
-            EXPECT_EQ(f.changed_pixels(), 0) << p.x << "," << p.y;
-        }
+    const std::string xs(35, 'X');
+    const struct {
+        const char *what;
+        int x, y, width, height;
+        const char *pixels;
+        int changed;
+        std::vector<std::pair<int, int>> lit;
+    } cases[] = {
+        {"null pixels", 0, 0, 5, 5, nullptr, 0, {}},
+        {"no width", 5, 5, 0, 3, "XXX", 0, {}},
+        {"negative width", 5, 5, -3, 3, "XXX", 0, {}},
+        {"rows without separators", 4, 2, 3, 2, "X X X", 6, {{4, 2}, {6, 2}, {5, 3}}},
+        {"7x5 at x 157 wraps", 157, 0, 7, 5, xs.c_str(), 35, {{159, 0}, {0, 1}, {3, 1}, {3, 5}}},
+        {"rows below 42 dropped", 10, 40, 2, 5, "XXXXXXXXXX", 6, {{10, 40}, {11, 42}}},
+        {"row at y -1 dropped", 0, -1, 3, 2, "XXXXXX", 3, {{0, 0}, {2, 0}}},
+        {"negative x: end of the row above", -2, 1, 4, 1, "XXXX", 4, {{158, 0}, {159, 0}, {0, 1}, {1, 1}}},
+    };
+    for (const auto &c : cases) {
+        Frame f;
+        EXPECT_EQ(frame_bitmap(f.data(), 0, c.x, c.y, c.width, c.height, c.pixels), 0);
+        EXPECT_EQ(f.changed(), c.changed) << c.what;
+        for (auto p : c.lit)
+            EXPECT_EQ(f.at(p.first, p.second), 255) << c.what << " at " << p.first << "," << p.second;
+        EXPECT_EQ(f.at(4, 1), UNTOUCHED) << c.what;
     }
 }
 
-TEST(FrameBitmap, NonPositiveSizesDrawNothing)
+// Huge coordinates: 32-bit index arithmetic would wrap into the frame
+// (26843546 * 160 is 64 modulo 2^32). Nothing is drawn, and nothing outside.
+TEST(FrameDrawing, FarOffPlacementsDrawNothing)
 {
-    GuardedFrame f;
-    frame_bitmap(f.frame(), 0, 5, 5, 0, 3, "XXX");
-    frame_bitmap(f.frame(), 0, 5, 5, -3, 3, "XXX");
-    frame_bitmap(f.frame(), 0, 5, 5, 3, -1, "XXX");
-    EXPECT_EQ(f.changed_pixels(), 0);
+    const int places[][2] = {{INT_MIN, INT_MIN}, {INT_MAX, INT_MAX}, {INT_MAX, 0}, {0, INT_MAX}, {INT_MIN, 0},
+                             {0, INT_MIN},       {0, 26843546},      {-5000, -5000}, {-6896, 0}, {7000, 0}};
+    const std::string pixels(400, 'X');
+    for (const auto &p : places) {
+        Frame f;
+        frame_bitmap(f.data(), 0, p[0], p[1], 20, 20, pixels.c_str());
+        frame_bitmap(f.data(), 0, p[0], p[1], 16, 1, pixels.c_str());
+        for (int flags : {TXT_TINY | TXT_OPAQUE, TXT_TINY | TXT_RIGHT, TXT_TINY | TXT_CENTER | TXT_OPAQUE})
+            frame_text_tiny(f.data(), flags, p[0], p[1], units(u"\u007F\u007F\u007FMW"));
+        frame_put(f.data(), p[0], p[1], 255);
+        EXPECT_EQ(f.changed(), 0) << p[0] << "," << p[1];
+    }
+    Frame f; // reaching past the bottom right corner (ASan guards the end)
+    frame_bitmap(f.data(), 0, 159, 42, 300, 2, std::string(600, 'X').c_str());
+    EXPECT_EQ(f.changed(), 1);
+    frame_text_tiny(f.data(), TXT_TINY | TXT_OPAQUE, 150, 40, units(u"\u007F\u007F\u007F"));
 }
 
-TEST(FramePut, DropsEverythingOutsideTheFrame)
-{
-    GuardedFrame f;
-    frame_put(f.frame(), -1, 0, 255);
-    frame_put(f.frame(), 0, 43, 255);
-    frame_put(f.frame(), 0, 26843546, 255);
-    frame_put(f.frame(), INT_MAX, INT_MAX, 255);
-    frame_put(f.frame(), INT_MIN, INT_MIN, 255);
-    EXPECT_EQ(f.changed_pixels(), 0);
-    EXPECT_TRUE(f.guards_intact());
-    frame_put(f.frame(), 159, 42, 255);
-    EXPECT_EQ(f.at(159, 42), 255);
-}
-
-// ---- tiny font ----
-
-TEST(TinyFont, EveryGlyphFitsItsWidth)
+TEST(TinyFont, GlyphTable)
 {
     for (int code = 0; code < TINY_GLYPHS; code++) {
-        int w = tiny_font[code][0];
-        EXPECT_GE(w, 1) << code;
-        EXPECT_LE(w, 8) << code;
+        const int w = tiny_font[code][0];
+        ASSERT_TRUE(w >= 1 && w <= 8) << code;
+        const bool blank = code == 0 || (code >= 21 && code <= 32); // one column, nothing lit
         for (int row = 0; row < TINY_HEIGHT; row++)
-            EXPECT_EQ(tiny_font[code][1 + row] >> w, 0) << "code " << code << " row " << row;
+            EXPECT_EQ(tiny_font[code][1 + row] >> (blank ? 0 : w), 0) << "code " << code << " row " << row;
+        EXPECT_TRUE(!blank || w == 1) << code;
     }
+    const uint8_t samples[][7] = {
+        {'A', 5, 0x0C, 0x12, 0x1E, 0x12, 0x12}, {'M', 6, 0x22, 0x36, 0x2A, 0x22, 0x22},
+        {10, 6, 0x1E, 0x28, 0x3C, 0x28, 0x2E},  {127, 8, 0xFE, 0xC6, 0xAA, 0x92, 0xFE},
+        {4, 4, 0x04, 0x0A, 0x04, 0x00, 0x00},   {'y', 5, 0x00, 0x12, 0x0E, 0x02, 0x0C},
+    };
+    for (const auto &s : samples)
+        EXPECT_EQ(memcmp(tiny_font[s[0]], s + 1, 6), 0) << "code " << (int)s[0];
 }
-
-TEST(TinyFont, BlankCodesAreOneColumnWide)
-{
-    for (int code = 0; code <= 32; code++) {
-        if (code >= 1 && code <= 20)
-            continue;
-        EXPECT_EQ(tiny_font[code][0], 1) << code;
-        for (int row = 0; row < TINY_HEIGHT; row++)
-            EXPECT_EQ(tiny_font[code][1 + row], 0) << code;
-    }
-}
-
-TEST(TinyFont, SampleGlyphs)
-{
-    const uint8_t a[] = {5, 0x0C, 0x12, 0x1E, 0x12, 0x12};
-    const uint8_t m[] = {6, 0x22, 0x36, 0x2A, 0x22, 0x22};
-    const uint8_t ae[] = {6, 0x1E, 0x28, 0x3C, 0x28, 0x2E};
-    const uint8_t cross[] = {8, 0xFE, 0xC6, 0xAA, 0x92, 0xFE};
-    EXPECT_EQ(memcmp(tiny_font[(int)'A'], a, 6), 0);
-    EXPECT_EQ(memcmp(tiny_font[(int)'M'], m, 6), 0);
-    EXPECT_EQ(memcmp(tiny_font[10], ae, 6), 0);
-    EXPECT_EQ(memcmp(tiny_font[127], cross, 6), 0);
-}
-
-struct FoldCase {
-    uint32_t unit;
-    int glyph;
-};
-
-const FoldCase FOLD_CASES[] = {
-    {'A', 'A'}, {0, 0},      {10, 10},    {127, 127},  {128, '$'},  {129, 0},     {138, 'S'},
-    {145, '\''}, {146, '\''}, {159, 0},    {160, 0},    {161, 'I'},  {166, 2},     {169, 1},
-    {175, 3},   {176, 4},    {177, 5},    {181, 6},    {182, 0},    {184, ','},   {191, 7},
-    {192, 'A'}, {196, 9},    {197, 8},    {198, 10},   {214, 11},   {215, '*'},   {216, 12},
-    {220, 19},  {223, 18},   {224, 'A'},  {228, 13},   {229, 14},   {230, 15},    {231, 'C'},
-    {246, 16},  {247, '*'},  {248, 17},   {252, 20},   {254, 'D'},  {255, 'Y'},   {256, '?'},
-    {0x20AC, '?'}, {0xFFFF, '?'}, {0xD83D, '?'},
-};
 
 TEST(TinyFont, FoldTable)
 {
-    for (const FoldCase &c : FOLD_CASES)
-        EXPECT_EQ(tiny_map_unit(c.unit), c.glyph) << "unit " << c.unit;
-    for (uint32_t unit = 0; unit < 0x10000; unit++) {
-        int glyph = tiny_map_unit(unit);
-        ASSERT_GE(glyph, 0);
-        ASSERT_LT(glyph, TINY_GLYPHS);
-    }
-}
-
-TEST(TinyText, TwoLettersTransparent)
-{
-    GuardedFrame f;
-    std::u16string text = u"AB";
-    EXPECT_EQ(frame_text_tiny(f.frame(), TXT_TINY, 10, 3, units(text)), 10);
-    expect_glyph_at(f, 'A', 10, 3, 0);
-    expect_glyph_at(f, 'B', 15, 3, 0);
-    for (int row = 3; row < 8; row++) {
-        EXPECT_EQ(f.at(14, row), UNTOUCHED);
-        EXPECT_EQ(f.at(19, row), UNTOUCHED);
-        EXPECT_EQ(f.at(9, row), UNTOUCHED);
-        EXPECT_EQ(f.at(20, row), UNTOUCHED);
-    }
-    EXPECT_EQ(f.at(10, 2), UNTOUCHED);
-    EXPECT_EQ(f.at(10, 8), UNTOUCHED);
-}
-
-TEST(TinyText, RightAlignedAtTheLastColumn)
-{
-    GuardedFrame f;
-    std::u16string text = u"AB";
-    EXPECT_EQ(frame_text_tiny(f.frame(), TXT_TINY | TXT_RIGHT | TXT_OPAQUE, 159, 0, units(text)), 10);
-    expect_glyph_at(f, 'A', 150, 0, TXT_OPAQUE);
-    expect_glyph_at(f, 'B', 155, 0, TXT_OPAQUE);
-    EXPECT_EQ(f.at(159, 0), 0); // B's spacing column is the last one
-    EXPECT_EQ(f.at(149, 0), UNTOUCHED);
-    EXPECT_EQ(f.at(0, 1), UNTOUCHED); // nothing spills onto the next row
-}
-
-TEST(TinyText, Centred)
-{
-    GuardedFrame f;
-    std::u16string text = u"AB"; // width 10: x - 4
-    frame_text_tiny(f.frame(), TXT_TINY | TXT_CENTER, 80, 0, units(text));
-    expect_glyph_at(f, 'A', 76, 0, 0);
-    // TXT_RIGHT wins over TXT_CENTER
-    GuardedFrame g;
-    frame_text_tiny(g.frame(), TXT_TINY | TXT_CENTER | TXT_RIGHT, 80, 0, units(text));
-    expect_glyph_at(g, 'A', 71, 0, 0);
-}
-
-TEST(TinyText, AlignmentArithmetic)
-{
-    EXPECT_EQ(text_align_x(0, 7, 10), 7);
-    EXPECT_EQ(text_align_x(TXT_RIGHT, 159, 10), 150);
-    EXPECT_EQ(text_align_x(TXT_CENTER, 80, 10), 76);
-    EXPECT_EQ(text_align_x(TXT_CENTER, 80, 9), 76);
-    EXPECT_EQ(text_align_x(TXT_CENTER, 80, 0), 80); // (0 - 1) / 2 truncates to 0
-    EXPECT_EQ(text_align_x(TXT_RIGHT, INT_MIN, INT_MAX), INT_MIN);
-    EXPECT_EQ(text_align_x(TXT_CENTER, INT_MIN, INT_MAX), INT_MIN);
-}
-
-TEST(TinyText, InvertedOpaqueBand)
-{
-    GuardedFrame f;
-    std::u16string text = u"Hi 7";
-    const int flags = TXT_TINY | TXT_OPAQUE | TXT_INVERT;
-    int width = frame_text_tiny(f.frame(), flags, 3, 30, units(text));
-    EXPECT_EQ(width, 5 + 2 + 1 + 4);
-    int x = 3;
-    for (char16_t c : text) {
-        expect_glyph_at(f, c, x, 30, flags);
-        x += tiny_font[c][0];
-    }
-    for (int row = 30; row < 35; row++) {
-        EXPECT_EQ(f.at(2, row), UNTOUCHED);
-        EXPECT_EQ(f.at(3 + width, row), UNTOUCHED);
-        EXPECT_EQ(f.at(3 + width - 1, row), 255); // spacing column: lit band
-    }
-    EXPECT_EQ(f.changed_pixels(), width * 5);
-}
-
-TEST(TinyText, LatinOneAndBeyond)
-{
-    struct Case {
-        std::u16string text;
-        std::vector<int> glyphs;
-    } cases[] = {
-        {u"\u00B0C", {4, 'C'}},
-        {u"\u00E4", {13}},
-        {u"\u00E0", {'A'}},
-        {u"\u0101", {'?'}},
-        {u"\u20AC5", {'?', '5'}},
-        {u"a\nb", {'a', 10, 'b'}}, // a line feed is no line break here: it is the AE glyph
+    const int cases[][2] = {
+        {'A', 'A'},  {0, 0},      {10, 10},    {127, 127},  {128, '$'},  {129, 0},      {138, 'S'},
+        {145, '\''}, {146, '\''}, {159, 0},    {160, 0},    {161, 'I'},  {166, 2},      {169, 1},
+        {175, 3},    {176, 4},    {177, 5},    {181, 6},    {182, 0},    {184, ','},    {191, 7},
+        {192, 'A'},  {196, 9},    {197, 8},    {198, 10},   {214, 11},   {215, '*'},    {216, 12},
+        {220, 19},   {223, 18},   {224, 'A'},  {228, 13},   {229, 14},   {230, 15},     {231, 'C'},
+        {246, 16},   {247, '*'},  {248, 17},   {252, 20},   {254, 'D'},  {255, 'Y'},    {256, '?'},
+        {0x20AC, '?'}, {0xD83D, '?'}, {0xFFFF, '?'},
     };
-    for (const Case &c : cases) {
-        GuardedFrame f;
-        int width = frame_text_tiny(f.frame(), TXT_TINY | TXT_OPAQUE, 0, 10, units(c.text));
-        int x = 0;
-        for (int g : c.glyphs) {
-            expect_glyph_at(f, g, x, 10, TXT_OPAQUE);
-            x += tiny_font[g][0];
-        }
-        EXPECT_EQ(width, x);
-        EXPECT_EQ(tiny_text_width(units(c.text)), x);
+    for (const auto &c : cases)
+        EXPECT_EQ(tiny_map_unit(c[0]), c[1]) << "unit " << c[0];
+    for (uint32_t unit = 0; unit < 0x10000; unit++)
+        ASSERT_LT((unsigned)tiny_map_unit(unit), (unsigned)TINY_GLYPHS) << unit;
+}
+
+// Each case: the glyphs expected at their columns, and how many pixels change.
+TEST(TinyText, Drawing)
+{
+    const int T = TXT_TINY, O = TXT_OPAQUE;
+    const struct {
+        int flags, x, y;
+        std::u16string text;
+        int width, changed;
+        std::vector<std::pair<int, int>> glyphs; // code, left column
+    } cases[] = {
+        {T, 10, 3, u"AB", 10, 25, {{'A', 10}, {'B', 15}}}, // columns 14 and 19 unchanged
+        {T | TXT_RIGHT | O, 159, 0, u"AB", 10, 50, {{'A', 150}, {'B', 155}}},
+        {T | TXT_CENTER, 80, 0, u"AB", 10, 25, {{'A', 76}, {'B', 81}}},
+        {T | TXT_CENTER, 80, 0, u"A", 5, 12, {{'A', 78}}},
+        {T | TXT_CENTER | TXT_RIGHT, 80, 0, u"AB", 10, 25, {{'A', 71}, {'B', 76}}}, // right wins
+        {T | O | TXT_INVERT, 3, 30, u"Hi 7", 12, 60, {{'H', 3}, {'i', 8}, {' ', 10}, {'7', 11}}},
+        {T, 157, 0, u"AB", 10, 25, {{'A', 157}, {'B', 162}}}, // no clipping at the right edge
+        {T | O, 0, 10, u"\u00B0C", 9, 45, {{4, 0}, {'C', 4}}},
+        {T | O, 0, 10, u"\u00E4\u00E0\u0101", 15, 75, {{13, 0}, {'A', 5}, {'?', 10}}},
+        {T | O, 0, 10, u"\u20AC5", 9, 45, {{'?', 0}, {'5', 5}}},
+        {T | O, 0, 10, u"a\nb", 16, 80, {{'a', 0}, {10, 5}, {'b', 11}}}, // a line feed is the AE glyph
+        {T | TXT_MEASURE | O, 0, 0, u"12:45", 18, 0, {}},
+        {T | O, 0, 0, u"", 0, 0, {}},
+    };
+    for (const auto &c : cases) {
+        Frame f;
+        EXPECT_EQ(frame_text_tiny(f.data(), c.flags, c.x, c.y, units(c.text)), c.width);
+        EXPECT_EQ(tiny_text_width(units(c.text)), c.width);
+        for (auto g : c.glyphs)
+            expect_glyph_at(f, g.first, g.second, c.y, c.flags);
+        EXPECT_EQ(f.changed(), c.changed) << c.flags << " at " << c.x;
     }
-}
-
-TEST(TinyText, MeasureOnlyLeavesTheFrame)
-{
-    GuardedFrame f;
-    std::u16string text = u"12:45";
-    EXPECT_EQ(frame_text_tiny(f.frame(), TXT_TINY | TXT_MEASURE | TXT_OPAQUE, 0, 0, units(text)),
-              4 + 4 + 2 + 4 + 4);
-    EXPECT_EQ(f.changed_pixels(), 0);
-}
-
-TEST(TinyText, NullAndEmptyText)
-{
-    GuardedFrame f;
-    std::u16string empty;
-    EXPECT_EQ(frame_text_tiny(f.frame(), TXT_TINY | TXT_OPAQUE, 0, 0, nullptr), 0);
-    EXPECT_EQ(frame_text_tiny(f.frame(), TXT_TINY | TXT_OPAQUE, 0, 0, units(empty)), 0);
-    EXPECT_EQ(tiny_text_width(nullptr), 0);
-    EXPECT_EQ(f.changed_pixels(), 0);
-}
-
-TEST(TinyText, FarOffPlacementsNeverWriteOutsideTheFrame)
-{
-    std::u16string text = u"\u007F\u007F\u007FMW";
-    for (const Placement &p : FAR_OFF) {
-        for (int flags : {TXT_TINY | TXT_OPAQUE, TXT_TINY | TXT_RIGHT, TXT_TINY | TXT_CENTER | TXT_OPAQUE}) {
-            GuardedFrame f;
-            frame_text_tiny(f.frame(), flags, p.x, p.y, units(text));
-            EXPECT_TRUE(f.guards_intact()) << p.x << "," << p.y;
-            if (far_off(p)) {
-                EXPECT_EQ(f.changed_pixels(), 0) << p.x << "," << p.y;
-            }
-        }
-    }
-}
-
-TEST(TinyText, NoClippingAtTheRightEdge)
-{
-    GuardedFrame f;
-    std::u16string text = u"AB";
-    frame_text_tiny(f.frame(), TXT_TINY, 157, 0, units(text));
-    // 'A' spans columns 157..161: its last two columns land at 0..1 of the next row
-    EXPECT_EQ(f.at(157, 1), 255); // A row 1 = 10010: leftmost lit
-    EXPECT_EQ(f.at(0, 2), 255);   // A row 1, column 3 -> next row, column 0
+    Frame f;
+    EXPECT_EQ(frame_text_tiny(f.data(), TXT_TINY | TXT_OPAQUE, 0, 0, nullptr) + tiny_text_width(nullptr), 0);
 }
 
 } // namespace

@@ -19,14 +19,12 @@ inline std::string log_path(const char *file_name)
 inline std::string read_binary_file(const std::string &path)
 {
     std::string text;
-    FILE *file = fopen(path.c_str(), "rb");
-    if (!file)
-        return text;
-    char chunk[4096];
-    size_t n;
-    while ((n = fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, n);
-    fclose(file);
+    if (FILE *file = fopen(path.c_str(), "rb")) {
+        char chunk[4096];
+        for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;)
+            text.append(chunk, n);
+        fclose(file);
+    }
     return text;
 }
 
@@ -46,8 +44,7 @@ inline std::string log_line_with(const char *file_name, const std::string &token
     size_t at = text.find(token);
     if (at == std::string::npos)
         return "";
-    size_t start = text.rfind('\n', at);
-    start = start == std::string::npos ? 0 : start + 1;
+    size_t start = text.rfind('\n', at) + 1; // npos + 1 is 0
     size_t end = text.find("\r\n", at);
     if (ended)
         *ended = end != std::string::npos;

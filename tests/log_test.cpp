@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include <regex>
-#include <string.h>
 #include <string>
 
 #include "log_files.h"
@@ -12,153 +11,100 @@
 
 namespace {
 
-std::string blanked(std::string text)
-{
-    for (char &c : text)
-        if ((signed char)c < 32)
-            c = ' ';
-    return text;
-}
-
 std::string system_text_of(DWORD code)
 {
     char *text = nullptr;
-    std::string result;
-    if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, (LPSTR)&text, 0,
-                       nullptr) &&
-        text)
-        result = text;
-    if (text)
-        LocalFree(text);
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0, (LPSTR)&text, 0,
+                   nullptr);
+    std::string result = text ? text : "";
+    LocalFree(text);
+    for (char &c : result)
+        if ((signed char)c < 32)
+            c = ' ';
     return result;
 }
 
 std::string date_time_now()
 {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
+    SYSTEMTIME t;
+    GetLocalTime(&t);
     char text[32];
-    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", now.wYear, now.wMonth, now.wDay, now.wHour,
-             now.wMinute, now.wSecond);
+    snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute,
+             t.wSecond);
     return text;
 }
 
-// What follows "source(line) | " in the entry holding token.
-std::string after_place(const std::string &line, const char *place)
+TEST(LogSystem, AppendsExactlyAsFormattedAndResets)
 {
-    size_t at = line.find(place);
-    return at == std::string::npos ? "<no place>" : line.substr(at + strlen(place));
-}
+    const std::string token = unique_token("append");
+    EXPECT_EQ(log_system("%s-%d|", token.c_str(), 42), 1); // no line end of its own
+    EXPECT_EQ(log_system("\x80\xff\t\n"), 1);              // bytes unchanged, "\n" in text mode
+    EXPECT_NE(read_binary_file(log_path("system.txt")).find(token + "-42|\x80\xff\t\r\n"), std::string::npos);
 
-TEST(LogSystem, AppendsTextExactlyAsFormatted)
-{
-    std::string token = unique_token("append");
-    std::string tail = unique_token("tail");
-    EXPECT_EQ(log_system("%s-%d|", token.c_str(), 42), 1);
-    EXPECT_EQ(log_system("%s\x80\xff\t\n", tail.c_str()), 1); // bytes unchanged
-    std::string text = read_binary_file(log_path("system.txt"));
-    size_t first = text.find(token + "-42|");
-    ASSERT_NE(first, std::string::npos);
-    // No line end of its own: whatever was appended next follows on the same line.
-    EXPECT_NE(text.compare(first + token.size() + 4, 2, "\r\n"), 0);
-    EXPECT_NE(text.find(tail + "\x80\xff\t\r\n"), std::string::npos); // "\n" in text mode
-}
-
-TEST(LogSystem, NullFormatEmptiesTheFile)
-{
-    std::string token = unique_token("reset");
-    ASSERT_EQ(log_system("%s\n", token.c_str()), 1);
-    ASSERT_NE(log_line_with("system.txt", token), "");
+    // The reset form empties the file, and creates the folder when it is missing.
+    std::string folder = log_path("");
+    folder.pop_back();
+    const std::string saved = folder + "." + unique_token("saved");
+    ASSERT_TRUE(MoveFileA(folder.c_str(), saved.c_str()));
     EXPECT_EQ(log_system(nullptr), 1);
-    EXPECT_NE(GetFileAttributesA(log_path("system.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    EXPECT_TRUE(GetFileAttributesExA(log_path("system.txt").c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(data.nFileSizeLow, 0u);
+    DeleteFileA(log_path("system.txt").c_str());
+    DeleteFileA(log_path("errors.txt").c_str());
+    EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
+    ASSERT_TRUE(MoveFileA(saved.c_str(), folder.c_str()));
+    EXPECT_EQ(log_system(nullptr), 1);
     EXPECT_EQ(log_line_with("system.txt", token), "");
 }
 
-TEST(LogSystem, NullFormatCreatesAMissingFolder)
+TEST(LogError, EntryLayout)
 {
-    std::string folder = log_path("");
-    folder.pop_back(); // no trailing backslash for MoveFile
-    std::string saved = folder + "." + unique_token("saved");
-    bool had_folder = GetFileAttributesA(folder.c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (had_folder) {
-        ASSERT_TRUE(MoveFileA(folder.c_str(), saved.c_str()));
-    }
-
-    EXPECT_EQ(log_system(nullptr), 1);
-    std::string system_txt = log_path("system.txt");
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    EXPECT_TRUE(GetFileAttributesExA(system_txt.c_str(), GetFileExInfoStandard, &data));
-    EXPECT_EQ(data.nFileSizeLow, 0u);
-
-    if (had_folder) {
-        DeleteFileA(system_txt.c_str());
-        DeleteFileA(log_path("errors.txt").c_str());
-        EXPECT_TRUE(RemoveDirectoryA(folder.c_str()));
-        EXPECT_TRUE(MoveFileA(saved.c_str(), folder.c_str()));
-    }
-}
-
-TEST(LogError, EntryWithoutCodeEndsAfterTheMessage)
-{
-    std::string token = unique_token("layout");
-    std::string before = date_time_now();
+    const std::string token = unique_token("layout"), before = date_time_now();
     log_error("src/test", 123, 0, "%s message %d", token.c_str(), 7);
-    std::string after = date_time_now();
-
     bool ended = false;
-    std::string line = log_line_with("errors.txt", token, &ended);
+    const std::string line = log_line_with("errors.txt", token, &ended);
     std::smatch match;
-    ASSERT_TRUE(std::regex_match(line, match,
-                                 std::regex("(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d) \\| src/test\\(123\\) \\| (.*)")))
-        << line;
-    EXPECT_GE(match[1].str(), before);
-    EXPECT_LE(match[1].str(), after);
-    EXPECT_EQ(match[2].str(), token + " message 7");
+    const std::regex layout("(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d) \\| src/test\\(123\\) \\| (.*)");
+    ASSERT_TRUE(std::regex_match(line, match, layout)) << line;
+    EXPECT_TRUE(match[1].str() >= before && match[1].str() <= date_time_now()) << line;
+    EXPECT_EQ(match[2].str(), token + " message 7"); // nothing after the message without a code
     EXPECT_TRUE(ended);
 }
 
-TEST(LogError, CodeIsFollowedByItsBlankedSystemText)
+// What follows "src/test(line) | " for a message and a code: control and high
+// bytes become blanks (one line end only), the message is cut at 1023
+// characters, and a code without system text ends the entry.
+TEST(LogError, MessageAndCode)
 {
-    const DWORD codes[] = {ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION};
-    for (DWORD code : codes) {
-        std::string text = system_text_of(code);
-        ASSERT_NE(text, "") << code;
-        std::string token = unique_token("code");
-        log_error("src/util", 286, code, "%s", token.c_str());
-        char hex[16];
-        snprintf(hex, sizeof hex, "%08lx", code);
-        EXPECT_EQ(after_place(log_line_with("errors.txt", token), "src/util(286) | "),
-                  token + " | " + hex + "=" + blanked(text));
+    const std::string long_text(2000, 'x');
+    const struct {
+        DWORD code;
+        std::string message, expected;
+    } cases[] = {
+        {0, " a\nb\rc\td\x01" "e\x1f\x80\xff\x7f end\n", " a b c d e   \x7f end "},
+        {ERROR_FILE_NOT_FOUND, "", " | 00000002=" + system_text_of(ERROR_FILE_NOT_FOUND)},
+        {ERROR_ACCESS_DENIED, "", " | 00000005=" + system_text_of(ERROR_ACCESS_DENIED)},
+        {0x2000ABCD, "", " | 2000abcd"}, // customer bit: no system text
+        {ERROR_FILE_NOT_FOUND, long_text, "<cut>"},
+    };
+    ASSERT_NE(system_text_of(ERROR_FILE_NOT_FOUND), "");
+    ASSERT_EQ(system_text_of(0x2000ABCD), "");
+    for (int line = 0; line < 5; line++) {
+        const auto &c = cases[line];
+        const std::string token = unique_token("msg");
+        log_error("src/test", line, c.code, "%s%s", token.c_str(), c.message.c_str());
+        bool ended = false;
+        const std::string entry = log_line_with("errors.txt", token, &ended);
+        const std::string place = "src/test(" + std::to_string(line) + ") | ";
+        const std::string rest = entry.substr(entry.find(place) + place.size());
+        if (c.expected == "<cut>") {
+            EXPECT_EQ(rest.substr(0, 1023 + 12), (token + c.message).substr(0, 1023) + " | 00000002=");
+        } else {
+            EXPECT_EQ(rest, token + c.expected) << line;
+        }
+        EXPECT_TRUE(ended) << line;
     }
-}
-
-TEST(LogError, CodeWithoutSystemTextEndsAfterTheDigits)
-{
-    const DWORD code = 0x2000ABCD; // customer bit: the system has no text for it
-    ASSERT_EQ(system_text_of(code), "");
-    std::string token = unique_token("notext");
-    log_error("src/lcd", 9, code, "%s", token.c_str());
-    EXPECT_EQ(after_place(log_line_with("errors.txt", token), "src/lcd(9) | "), token + " | 2000abcd");
-}
-
-TEST(LogError, ControlAndHighBytesBecomeBlanks)
-{
-    std::string token = unique_token("blank");
-    log_error("src/test", 1, 0, "%s a\nb\rc\td\x01" "e\x1f\x80\xff\x7f end\n", token.c_str());
-    bool ended = false;
-    std::string line = log_line_with("errors.txt", token, &ended);
-    EXPECT_EQ(after_place(line, "src/test(1) | "), token + " a b c d e   \x7f end ");
-    EXPECT_TRUE(ended); // the message's own "\n" is a blank: one line end only
-}
-
-TEST(LogError, LongMessageIsCutAt1023Characters)
-{
-    std::string token = unique_token("long");
-    std::string message = token + std::string(2000, 'x');
-    log_error("src/test", 2, ERROR_FILE_NOT_FOUND, "%s", message.c_str());
-    std::string rest = after_place(log_line_with("errors.txt", token), "src/test(2) | ");
-    EXPECT_EQ(rest.substr(0, 1023), message.substr(0, 1023));
-    EXPECT_EQ(rest.substr(1023, 12), " | 00000002=");
 }
 
 } // namespace
