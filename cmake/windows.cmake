@@ -55,3 +55,8 @@ foreach(bench ${BENCH_SOURCES})
         target_link_libraries(${name} PRIVATE hidapi_win)
     endif()
 endforeach()
+
+# End-to-end tests of the real program against the LCD Manager stand-in.
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/e2e/CMakeLists.txt AND TARGET pixwick)
+    add_subdirectory(${CMAKE_SOURCE_DIR}/tests/e2e ${CMAKE_BINARY_DIR}/e2e)
+endif()

@@ -64,6 +64,9 @@ void slots_put_in_place(void);
 int window_hit_test(int x, int y);
 // The test window's title on a second tick while the display does not respond.
 const char *unresponsive_title(int tick);
+// Paints the last frame handed to the link, `scale` times enlarged, lit pixels
+// black; 0 (nothing painted) while there is no link. dc is an HDC.
+int paint_display(void *dc, int left, int top, int scale);
 
 // State the main loop carries from tick to tick.
 struct MainLoop {
