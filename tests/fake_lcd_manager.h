@@ -1,0 +1,79 @@
+// A scripted LCD Manager for the link thread's tests: installed in place of
+// the client's lgLcd* functions (lcd_manager_calls), it answers what the test
+// scripted and records what the link thread asked. Thread-safe: the link
+// thread and the soft-button callers run while the test scripts and waits.
+//
+// Defaults after fake_lcd_reset: every call answers 0, one 160 x 43 display,
+// lgLcdUpdateBitmap takes every frame at once.
+#pragma once
+#include <windows.h>
+#include <stdint.h>
+
+#include "lcd_thread.h"
+
+enum { FAKE_LCD_MAX_DISPLAYS = 8 };
+
+struct FakeLcdScript {
+    DWORD init_result;
+    DWORD connect_result;
+    DWORD open_result;
+    DWORD update_result;
+    DWORD disconnect_result;
+    DWORD enumerate_error;       // answered at index display_count instead of 259, when nonzero
+    int display_count;
+    int widths[FAKE_LCD_MAX_DISPLAYS];
+    int heights[FAKE_LCD_MAX_DISPLAYS];
+};
+
+struct FakeLcdCounters {
+    int init_calls;
+    int deinit_calls;
+    int connect_calls;
+    int disconnect_calls;
+    int enumerate_calls;
+    int open_calls;
+    int close_calls;
+    int update_calls;       // every call, taken or not
+    int frames_taken;       // calls answered 0
+    int foreground_calls;
+    int foreground_values[2];  // the first two flags passed
+    int last_open_index;
+    DWORD last_priority;
+    DWORD last_format;
+    // connect context as seen by the server
+    char app_name[256];
+    BOOL persistent;
+    BOOL autostartable;
+    int connection_before;  // the value the program set before the call
+    int device_before;      // of the open context
+    void *configure_callback;
+    // the soft-button callback registered by the last lgLcdOpen
+    LcdSoftButtonCallback callback;
+    void *callback_context;
+};
+
+// Puts the double in place of the client (and resets it); uninstall puts the
+// client back and releases any held call.
+void fake_lcd_install(void);
+void fake_lcd_uninstall(void);
+void fake_lcd_reset(void);
+
+// Changes the script (read by each call as it comes).
+void fake_lcd_set(const FakeLcdScript &script);
+FakeLcdScript fake_lcd_script(void);
+
+// While closed, lgLcdInit waits (at most 10 s) until the gate opens.
+void fake_lcd_close_init_gate(void);
+void fake_lcd_open_init_gate(void);
+
+// While set, lgLcdUpdateBitmap blocks (at most 30 s) until released.
+void fake_lcd_hang_updates(int hang);
+// Number of lgLcdUpdateBitmap calls blocked right now.
+int fake_lcd_hung_calls(void);
+
+FakeLcdCounters fake_lcd_counters(void);
+// The pixels of the last frame taken.
+void fake_lcd_last_frame(uint8_t out[LCD_FRAME_BYTES]);
+
+// Waits at most timeout_ms until the counter field reaches at least value.
+int fake_lcd_wait(int FakeLcdCounters::*field, int value, unsigned timeout_ms);
