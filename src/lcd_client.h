@@ -9,15 +9,14 @@
 #include <windows.h>
 #include <stddef.h>
 #include <stdint.h>
+#include "frame.h"
 
 #define LCD_SERVER_BINARY_KEY \
     "SOFTWARE\\Classes\\CLSID\\{FE750200-B72E-11d9-829B-0050DA1A72D3}\\ServerBinary"
 #define LCD_SERVER_PATH_SIZE 260
 #define LCD_INTERFACE_VERSION 5
 
-#define LCD_WIDTH 160
-#define LCD_HEIGHT 43
-#define LCD_BITMAP_BYTES (LCD_WIDTH * LCD_HEIGHT)
+#define LCD_BITMAP_BYTES LCD_FRAME_BYTES
 #define LCD_BITMAP_FORMAT_MONO 1 // 160 x 43, one byte per pixel, 0 dark, 255 lit
 #define LCD_PRIORITY_NORMAL 128
 
