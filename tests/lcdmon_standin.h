@@ -1,18 +1,9 @@
-// Running the LCD Manager stand-in (standins/lcdmon) from a test.
-//
-// A StandInSession gives the test process its own little world, so tests in
-// parallel processes do not meet:
-//   - HKEY_LOCAL_MACHINE of this process is redirected to a private key
-//     (HKCU\Software\PixwickTests\Machine<pid>), where the session registers the stand-in's server library and
-//     install data (or whatever the test writes there);
-//   - LCDMON_STANDIN_INSTANCE names a private instance of the shared objects;
-//     LCDMON_STANDIN_PARENT makes every LCDMon.exe started from here (also by
-//     launch_lcdmon) end when this process ends;
-//   - a machine-wide test lock is held while a stand-in may run, because the
-//     LCDMon window has a fixed class and title and Ctrl is injected into
-//     the desktop's key state.
-// The destructor ends the stand-in and undoes all of it, also after a failed
-// assertion.
+// Running the LCD Manager stand-in (standins/lcdmon) from a test. A
+// StandInSession gives the process a private HKEY_LOCAL_MACHINE (a key under
+// HKCU\Software\PixwickTests) and a private instance of the stand-in's shared
+// objects, and holds a machine-wide lock, since the LCDMon window has a fixed
+// class and title and Ctrl goes into the desktop's key state. Every LCDMon.exe
+// started from here ends with this process. The destructor undoes it all.
 #pragma once
 #include <windows.h>
 #include <stdio.h>
@@ -24,17 +15,14 @@
 #define STANDIN_LOCK_WAIT_MS 90000
 #define STANDIN_START_WAIT_MS 15000
 
-// Folder of the built stand-ins: <folder of the test program>\standins\lcdmon,
-// or LCDMON_STANDIN_DIR when set.
+// <folder of the test program>\standins\lcdmon, or LCDMON_STANDIN_DIR.
 static inline int standin_dir(char *dir, size_t size)
 {
     DWORD n = GetEnvironmentVariableA("LCDMON_STANDIN_DIR", dir, (DWORD)size);
     if (n > 0 && n < size)
         return 1;
     char exe[MAX_PATH];
-    if (!GetModuleFileNameA(0, exe, sizeof exe))
-        return 0;
-    char *slash = strrchr(exe, '\\');
+    char *slash = GetModuleFileNameA(0, exe, sizeof exe) ? strrchr(exe, '\\') : 0;
     if (!slash)
         return 0;
     *slash = 0;
@@ -65,7 +53,7 @@ static inline int standin_file(char *path, size_t size, const char *name)
 
 struct StandInSession {
     HANDLE test_lock = 0;
-    HKEY machine = 0;          // the private stand-in for HKEY_LOCAL_MACHINE
+    HKEY machine = 0;
     char machine_path[96] = "";
     PROCESS_INFORMATION process = {};
     int ready = 0;
@@ -80,20 +68,16 @@ struct StandInSession {
             test_lock = 0;
             return;
         }
+        unsigned long pid = GetCurrentProcessId();
         char text[64];
-        snprintf(text, sizeof text, "T%lu", (unsigned long)GetCurrentProcessId());
+        snprintf(text, sizeof text, "T%lu", pid);
         SetEnvironmentVariableA(LCDMON_INSTANCE_VARIABLE, text);
-        snprintf(text, sizeof text, "%lu", (unsigned long)GetCurrentProcessId());
-        SetEnvironmentVariableA(LCDMON_PARENT_VARIABLE, text);
-        snprintf(machine_path, sizeof machine_path, "Software\\PixwickTests\\Machine%lu",
-                 (unsigned long)GetCurrentProcessId());
+        SetEnvironmentVariableA(LCDMON_PARENT_VARIABLE, text + 1);
+        snprintf(machine_path, sizeof machine_path, "Software\\PixwickTests\\Machine%lu", pid);
         RegDeleteTreeA(HKEY_CURRENT_USER, machine_path);
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, machine_path, 0, 0, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, 0,
-                            &machine, 0) != ERROR_SUCCESS)
-            return;
-        if (RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine) != ERROR_SUCCESS)
-            return;
-        ready = 1;
+        ready = RegCreateKeyExA(HKEY_CURRENT_USER, machine_path, 0, 0, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, 0,
+                                &machine, 0) == ERROR_SUCCESS &&
+                RegOverridePredefKey(HKEY_LOCAL_MACHINE, machine) == ERROR_SUCCESS;
     }
 
     ~StandInSession()
@@ -112,8 +96,7 @@ struct StandInSession {
         }
     }
 
-    // Registers the built stand-in in the private registry: its server
-    // library, Version and InstallPath (the stand-in folder).
+    // Server library, Version and InstallPath of the built stand-in.
     int register_standin()
     {
         char dir[MAX_PATH], server[MAX_PATH];
@@ -125,13 +108,10 @@ struct StandInSession {
     int register_server(const char *dll_name)
     {
         char path[MAX_PATH];
-        if (!standin_file(path, sizeof path, dll_name))
-            return 0;
-        return lcdmon_register_server(path, 0);
+        return standin_file(path, sizeof path, dll_name) && lcdmon_register_server(path, 0);
     }
 
-    // Starts LCDMon.exe with extra options (hidden, bounded lifetime) and
-    // waits until it answers. 1 when it runs.
+    // Starts LCDMon.exe (hidden, bounded lifetime) and waits until it answers.
     int start(const char *options = "")
     {
         char exe[MAX_PATH], dir[MAX_PATH], command[1024];
@@ -145,7 +125,7 @@ struct StandInSession {
         return WAIT_UNTIL(lcdmon_command("ping", 0, 0, 1000), STANDIN_START_WAIT_MS);
     }
 
-    // Ends the stand-in the hard way, as a crash or a kill would.
+    // Ends the stand-in as a crash would.
     void kill()
     {
         if (!process.hProcess)
@@ -157,40 +137,17 @@ struct StandInSession {
         process = PROCESS_INFORMATION{};
     }
 
-    // Asks it to quit; kills it when it does not end within two seconds.
     void stop()
     {
         if (!process.hProcess)
             return;
         lcdmon_command("hang off", 0, 0, 1000);
         lcdmon_command("quit", 0, 0, 1000);
-        if (WaitForSingleObject(process.hProcess, 2000) != WAIT_OBJECT_0)
-            TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 2000);
         kill();
     }
 };
 
-// Handles open in this process. Wine does not answer GetProcessHandleCount,
-// so then the handle values are probed one by one.
-static inline DWORD standin_handle_count(void)
-{
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
-        return count;
-    int misses = 0;
-    for (ULONG_PTR value = 4; misses < 1024; value += 4) {
-        DWORD flags;
-        if (GetHandleInformation((HANDLE)value, &flags)) {
-            count++;
-            misses = 0;
-        } else {
-            misses++;
-        }
-    }
-    return count;
-}
-
-// Sends a command to this session's stand-in; 1 on success.
 static inline int standin_command(const char *command, char *reply = 0, size_t reply_size = 0)
 {
     return lcdmon_command(command, reply, reply_size, 10000);
