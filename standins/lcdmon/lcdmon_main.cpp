@@ -870,7 +870,7 @@ static void usage(void)
         "                                  LCDMON_STANDIN_INSTANCE=NAME)\n"
         "  LCDMon.exe --register [--server DLL] [--server32 DLL] [--install-path DIR]\n"
         "  LCDMon.exe --unregister\n"
-        "  LCDMon.exe --ctl COMMAND...     commands: ping, status, displays SPEC,\n"
+        "  LCDMon.exe --ctl COMMAND...     commands: ping, status, displays N|WxH,...\n"
         "    refuse CODE, delay MS, hang on|off, fail CODE, drop [D|all], log FILE|off,\n"
         "    buttons MASK [ctrl] [display D], press MASK MS [ctrl] [display D],\n"
         "    storm COUNT [PER_SECOND] [display D], save FILE.png|FILE.pbm [D], quit\n"
