@@ -45,7 +45,7 @@ struct LcdLink {
     // under the mutex, except lcd_button_down/up which write one field each
     volatile uint32_t press_time[LCD_BUTTONS];   // app_now_ms() of the press, 0 none
     volatile uint32_t release_time[LCD_BUTTONS]; // of the release after it, 0 none / held
-    int next_page[LCD_BUTTONS];                  // pressed with Ctrl
+    volatile int next_page[LCD_BUTTONS];         // pressed with Ctrl
     volatile LONG quit;         // written under the mutex by the callback, read by main without
     volatile int pending;       // under the mutex: frames handed over, not yet delivered
     uint8_t frame[LCD_FRAME_BYTES]; // under the mutex: the last frame handed over

@@ -17,7 +17,6 @@ struct FakeLcd {
     bool init_gate_closed = false;
     bool hang_updates = false;
     int hung_calls = 0;
-    uint8_t last_frame[LCD_FRAME_BYTES];
 };
 
 FakeLcd fake;
@@ -82,17 +81,15 @@ DWORD fake_disconnect(int connection)
     Lock lock(fake.mutex);
     fake.counters.disconnect_calls++;
     fake.changed.notify_all();
-    return fake.script.disconnect_result;
+    return 0;
 }
 
 DWORD fake_enumerate(int connection, int index, LcdDeviceDescription *description)
 {
     (void)connection;
     Lock lock(fake.mutex);
-    fake.counters.enumerate_calls++;
-    fake.changed.notify_all();
     if (index < 0 || index >= fake.script.display_count || index >= FAKE_LCD_MAX_DISPLAYS)
-        return fake.script.enumerate_error ? fake.script.enumerate_error : LCD_ERR_NO_MORE_ITEMS;
+        return LCD_ERR_NO_MORE_ITEMS;
     description->width = (DWORD)fake.script.widths[index];
     description->height = (DWORD)fake.script.heights[index];
     description->bpp = 1;
@@ -104,15 +101,13 @@ DWORD fake_open(LcdOpenContext *ctx)
 {
     Lock lock(fake.mutex);
     FakeLcdCounters &c = fake.counters;
-    c.open_calls++;
     c.last_open_index = ctx->index;
     c.device_before = ctx->device;
     c.callback = ctx->on_soft_buttons.callback;
     c.callback_context = ctx->on_soft_buttons.context;
-    if (fake.script.open_result == 0)
-        ctx->device = 3;
+    ctx->device = 3;
     fake.changed.notify_all();
-    return fake.script.open_result;
+    return 0;
 }
 
 DWORD fake_close(int device)
@@ -129,7 +124,6 @@ DWORD fake_update_bitmap(int device, const LcdBitmapHeader *bitmap, DWORD priori
     (void)device;
     Lock lock(fake.mutex);
     FakeLcdCounters &c = fake.counters;
-    c.update_calls++;
     c.last_priority = priority;
     c.last_format = bitmap->format;
     fake.changed.notify_all();
@@ -147,7 +141,6 @@ DWORD fake_update_bitmap(int device, const LcdBitmapHeader *bitmap, DWORD priori
     DWORD result = fake.script.update_result;
     if (result == 0) {
         c.frames_taken++;
-        memcpy(fake.last_frame, ((const LcdBitmap *)bitmap)->pixels, LCD_FRAME_BYTES);
         fake.changed.notify_all();
     }
     return result;
@@ -181,7 +174,6 @@ void fake_lcd_reset(void)
     fake.script.heights[0] = LCD_HEIGHT;
     memset(&fake.counters, 0, sizeof fake.counters);
     fake.counters.last_open_index = -1;
-    memset(fake.last_frame, 0, sizeof fake.last_frame);
     fake.init_gate_closed = false;
     set_hang(false);
     fake.hung_calls = 0; // calls of terminated threads never come back
@@ -247,12 +239,6 @@ FakeLcdCounters fake_lcd_counters(void)
 {
     Lock lock(fake.mutex);
     return fake.counters;
-}
-
-void fake_lcd_last_frame(uint8_t out[LCD_FRAME_BYTES])
-{
-    Lock lock(fake.mutex);
-    memcpy(out, fake.last_frame, LCD_FRAME_BYTES);
 }
 
 int fake_lcd_wait(int FakeLcdCounters::*field, int value, unsigned timeout_ms)

@@ -1,10 +1,7 @@
-// A scripted LCD Manager for the link thread's tests: installed in place of
-// the client's lgLcd* functions (lcd_manager_calls), it answers what the test
-// scripted and records what the link thread asked. Thread-safe: the link
-// thread and the soft-button callers run while the test scripts and waits.
-//
-// Defaults after fake_lcd_reset: every call answers 0, one 160 x 43 display,
-// lgLcdUpdateBitmap takes every frame at once.
+// A scripted LCD Manager installed in place of the client's lgLcd* functions
+// (lcd_manager_calls): answers what the test scripted and records what the
+// link thread asked. Thread-safe. Defaults after fake_lcd_reset: every call
+// answers 0, one 160 x 43 display, every frame taken at once.
 #pragma once
 #include <windows.h>
 #include <stdint.h>
@@ -16,10 +13,7 @@ enum { FAKE_LCD_MAX_DISPLAYS = 8 };
 struct FakeLcdScript {
     DWORD init_result;
     DWORD connect_result;
-    DWORD open_result;
     DWORD update_result;
-    DWORD disconnect_result;
-    DWORD enumerate_error;       // answered at index display_count instead of 259, when nonzero
     int display_count;
     int widths[FAKE_LCD_MAX_DISPLAYS];
     int heights[FAKE_LCD_MAX_DISPLAYS];
@@ -30,11 +24,8 @@ struct FakeLcdCounters {
     int deinit_calls;
     int connect_calls;
     int disconnect_calls;
-    int enumerate_calls;
-    int open_calls;
     int close_calls;
-    int update_calls;       // every call, taken or not
-    int frames_taken;       // calls answered 0
+    int frames_taken;
     int foreground_calls;
     int foreground_values[2];  // the first two flags passed
     int last_open_index;
@@ -52,13 +43,12 @@ struct FakeLcdCounters {
     void *callback_context;
 };
 
-// Puts the double in place of the client (and resets it); uninstall puts the
-// client back and releases any held call.
+// Install resets the double; uninstall puts the client back and releases
+// any held call.
 void fake_lcd_install(void);
 void fake_lcd_uninstall(void);
 void fake_lcd_reset(void);
 
-// Changes the script (read by each call as it comes).
 void fake_lcd_set(const FakeLcdScript &script);
 FakeLcdScript fake_lcd_script(void);
 
@@ -72,8 +62,6 @@ void fake_lcd_hang_updates(int hang);
 int fake_lcd_hung_calls(void);
 
 FakeLcdCounters fake_lcd_counters(void);
-// The pixels of the last frame taken.
-void fake_lcd_last_frame(uint8_t out[LCD_FRAME_BYTES]);
 
 // Waits at most timeout_ms until the counter field reaches at least value.
 int fake_lcd_wait(int FakeLcdCounters::*field, int value, unsigned timeout_ms);

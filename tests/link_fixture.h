@@ -1,6 +1,6 @@
-// Common ground of the link and button tests: a controllable clock, a Ctrl
-// key and a keystroke sink the tests set, the scripted LCD Manager, and a
-// fixture that leaves no link thread behind.
+// Common ground of the link and button tests: a controllable clock and Ctrl
+// key, a keystroke sink, the scripted LCD Manager, and a fixture that leaves
+// no link thread behind.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,11 +8,13 @@
 #include <string.h>
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "app.h"
 #include "fake_lcd_manager.h"
 #include "lcd_thread.h"
+#include "log_files.h"
 
 namespace link_tests {
 
@@ -31,21 +33,14 @@ struct SentKey {
 };
 inline std::mutex sent_lock;
 inline std::vector<SentKey> sent_keys;
-inline volatile LONG send_input_calls = 0;
-inline volatile LONG send_input_accepts = -1; // events accepted per call, -1 all
 
 inline UINT WINAPI test_send_input(UINT count, LPINPUT inputs, int size)
 {
     std::lock_guard<std::mutex> guard(sent_lock);
-    for (UINT i = 0; i < count; i++) {
-        if (inputs[i].type != INPUT_KEYBOARD)
-            continue;
-        SentKey key = {inputs[i].ki.wScan, inputs[i].ki.dwFlags, inputs[i].ki.wVk, size};
-        sent_keys.push_back(key);
-    }
-    InterlockedIncrement(&send_input_calls);
-    LONG accepts = send_input_accepts;
-    return accepts < 0 ? count : (UINT)accepts;
+    for (UINT i = 0; i < count; i++)
+        if (inputs[i].type == INPUT_KEYBOARD)
+            sent_keys.push_back({inputs[i].ki.wScan, inputs[i].ki.dwFlags, inputs[i].ki.wVk, size});
+    return count;
 }
 
 inline std::vector<SentKey> keys_sent()
@@ -54,9 +49,7 @@ inline std::vector<SentKey> keys_sent()
     return sent_keys;
 }
 
-// Polls a condition every millisecond for at most timeout_ms.
-template <typename Condition>
-bool eventually(unsigned timeout_ms, Condition condition)
+template <typename Condition> bool eventually(unsigned timeout_ms, Condition condition)
 {
     DWORD start = GetTickCount();
     while (!condition()) {
@@ -88,6 +81,36 @@ inline DWORD open_handle_count()
     return count;
 }
 
+// Lines of errors.txt that hold both parts.
+inline int error_lines_with(const std::string &a, const std::string &b)
+{
+    std::string text = read_binary_file(log_path("errors.txt"));
+    int n = 0;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        n += line.find(a) != std::string::npos && line.find(b) != std::string::npos;
+        start = end + 1;
+    }
+    return n;
+}
+
+inline void draw_pattern(uint8_t *frame, int seed)
+{
+    for (int i = 0; i < LCD_FRAME_BYTES; i++)
+        frame[i] = ((i * 13 + seed) % 7) < 3 ? 255 : 0;
+}
+
+inline bool frame_is_dark(const uint8_t *frame)
+{
+    for (int i = 0; i < LCD_FRAME_BYTES; i++)
+        if (frame[i])
+            return false;
+    return true;
+}
+
 class LinkTest : public ::testing::Test {
 protected:
     Lcd lcd{};
@@ -111,8 +134,6 @@ protected:
             std::lock_guard<std::mutex> guard(sent_lock);
             sent_keys.clear();
         }
-        send_input_calls = 0;
-        send_input_accepts = -1;
         fake_lcd_install();
         strcpy(lcd.app_name, "Wick's panel");
         lcd.persistent = 1;
@@ -130,18 +151,19 @@ protected:
         lcd_send_input = saved_send;
     }
 
-    // A link against an LCD Manager that is not there: its thread only
-    // pauses between attempts, so the buttons are the test's alone.
-    void start_idle_link()
+    void script(void (*change)(FakeLcdScript &))
     {
-        FakeLcdScript script = fake_lcd_script();
-        script.init_result = LCD_ERR_SERVER_UNAVAILABLE;
-        fake_lcd_set(script);
-        ASSERT_EQ(link_start(&lcd), 1);
-        ASSERT_NE(lcd.link, nullptr);
+        FakeLcdScript s = fake_lcd_script();
+        change(s);
+        fake_lcd_set(s);
+    }
+    static void absent(FakeLcdScript &s) { s.init_result = LCD_ERR_SERVER_UNAVAILABLE; }
+
+    void open(int device_index = 0)
+    {
+        ASSERT_EQ(lcd_open(&lcd, "Wick's panel", 1, 1, device_index), 1);
     }
 
-    // Waits until the link thread has opened a display (or a HID device).
     bool wait_connected(unsigned timeout_ms = 3000)
     {
         return eventually(timeout_ms, [&] { return lcd.link && lcd.link->disconnected == 0; });
