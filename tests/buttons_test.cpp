@@ -90,8 +90,9 @@ TEST_F(Buttons, SequencesThroughTheCallback)
             if (step.buttons >= 0)
                 callback((DWORD)step.buttons);
             ctrl_down = 0;
-            if (!step.events.empty())
+            if (!step.events.empty()) {
                 EXPECT_EQ(tick(), step.events) << c.what << " at " << step.at;
+            }
         }
     }
 }

@@ -145,8 +145,9 @@ TEST(ZoneRules, ArbitraryTziBytesNeverMisbehave)
         ASSERT_EQ(tzi_decode(bytes, sizeof bytes, &rules), 1);
         for (const TzDate &t : moments) {
             TzDate local;
-            if (tz_local_from_utc(&rules, &t, &local))
+            if (tz_local_from_utc(&rules, &t, &local)) {
                 EXPECT_TRUE(local.month >= 1 && local.month <= 12 && local.hour <= 23);
+            }
             int flag = tz_daylight_flag(&rules, &t);
             EXPECT_TRUE(flag == 0 || flag == 1);
         }
