@@ -11,33 +11,22 @@
 enum { FAKE_LCD_MAX_DISPLAYS = 8 };
 
 struct FakeLcdScript {
-    DWORD init_result;
-    DWORD connect_result;
-    DWORD update_result;
+    DWORD init_result, connect_result, update_result;
     int display_count;
-    int widths[FAKE_LCD_MAX_DISPLAYS];
-    int heights[FAKE_LCD_MAX_DISPLAYS];
+    int widths[FAKE_LCD_MAX_DISPLAYS], heights[FAKE_LCD_MAX_DISPLAYS];
 };
 
 struct FakeLcdCounters {
-    int init_calls;
-    int deinit_calls;
-    int connect_calls;
-    int disconnect_calls;
-    int close_calls;
-    int frames_taken;
+    int init_calls, deinit_calls, connect_calls, disconnect_calls, close_calls, frames_taken;
     int foreground_calls;
-    int foreground_values[2];  // the first two flags passed
+    int hung_calls; // lgLcdUpdateBitmap calls blocked right now
+    int foreground_values[2]; // the first two flags passed
     int last_open_index;
-    DWORD last_priority;
-    DWORD last_format;
+    DWORD last_priority, last_format;
     // connect context as seen by the server
     char app_name[256];
-    BOOL persistent;
-    BOOL autostartable;
-    int connection_before;  // the value the program set before the call
-    int device_before;      // of the open context
-    void *configure_callback;
+    BOOL persistent, autostartable;
+    int connection_before; // the value the program set before the call
     // the soft-button callback registered by the last lgLcdOpen
     LcdSoftButtonCallback callback;
     void *callback_context;
@@ -53,13 +42,10 @@ void fake_lcd_set(const FakeLcdScript &script);
 FakeLcdScript fake_lcd_script(void);
 
 // While closed, lgLcdInit waits (at most 10 s) until the gate opens.
-void fake_lcd_close_init_gate(void);
-void fake_lcd_open_init_gate(void);
+void fake_lcd_init_gate(int open);
 
 // While set, lgLcdUpdateBitmap blocks (at most 30 s) until released.
 void fake_lcd_hang_updates(int hang);
-// Number of lgLcdUpdateBitmap calls blocked right now.
-int fake_lcd_hung_calls(void);
 
 FakeLcdCounters fake_lcd_counters(void);
 

@@ -7,7 +7,9 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,10 +21,7 @@
 namespace link_tests {
 
 inline volatile uint32_t clock_now = 1000;
-inline uint32_t test_clock(void) { return clock_now; }
-
 inline volatile int ctrl_down = 0;
-inline int test_ctrl(void) { return ctrl_down; }
 
 // Keystrokes that would have gone to SendInput.
 struct SentKey {
@@ -51,12 +50,9 @@ inline std::vector<SentKey> keys_sent()
 
 template <typename Condition> bool eventually(unsigned timeout_ms, Condition condition)
 {
-    DWORD start = GetTickCount();
-    while (!condition()) {
+    for (DWORD start = GetTickCount(); !condition(); Sleep(1))
         if (GetTickCount() - start > timeout_ms)
             return condition();
-        Sleep(1);
-    }
     return true;
 }
 
@@ -65,18 +61,13 @@ template <typename Condition> bool eventually(unsigned timeout_ms, Condition con
 // four, handed out lowest first.
 inline DWORD open_handle_count()
 {
-    DWORD count = 0;
+    DWORD count = 0, flags;
     if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0)
         return count;
-    int misses = 0;
-    for (ULONG_PTR value = 4; misses < 1024; value += 4) {
-        DWORD flags;
-        if (GetHandleInformation((HANDLE)value, &flags)) {
-            count++;
-            misses = 0;
-        } else {
-            misses++;
-        }
+    for (ULONG_PTR value = 4, misses = 0; misses < 1024; value += 4) {
+        bool open = GetHandleInformation((HANDLE)value, &flags);
+        count += open;
+        misses = open ? 0 : misses + 1;
     }
     return count;
 }
@@ -84,16 +75,10 @@ inline DWORD open_handle_count()
 // Lines of errors.txt that hold both parts.
 inline int error_lines_with(const std::string &a, const std::string &b)
 {
-    std::string text = read_binary_file(log_path("errors.txt"));
+    std::istringstream text(read_binary_file(log_path("errors.txt")));
     int n = 0;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
+    for (std::string line; std::getline(text, line);)
         n += line.find(a) != std::string::npos && line.find(b) != std::string::npos;
-        start = end + 1;
-    }
     return n;
 }
 
@@ -105,39 +90,29 @@ inline void draw_pattern(uint8_t *frame, int seed)
 
 inline bool frame_is_dark(const uint8_t *frame)
 {
-    for (int i = 0; i < LCD_FRAME_BYTES; i++)
-        if (frame[i])
-            return false;
-    return true;
+    return std::all_of(frame, frame + LCD_FRAME_BYTES, [](uint8_t b) { return b == 0; });
 }
 
 class LinkTest : public ::testing::Test {
 protected:
     Lcd lcd{};
-    AppClock saved_clock = 0;
-    LcdCtrlProbe saved_ctrl = 0;
-    LcdSendInput saved_send = 0;
-    LONG threads_before = 0;
+    AppClock saved_clock = app_clock;
+    LcdCtrlProbe saved_ctrl = lcd_ctrl_held;
+    LcdSendInput saved_send = lcd_send_input;
+    LONG threads_before = link_threads_alive;
 
     void SetUp() override
     {
-        threads_before = link_threads_alive;
-        saved_clock = app_clock;
-        saved_ctrl = lcd_ctrl_held;
-        saved_send = lcd_send_input;
         clock_now = 1000;
         ctrl_down = 0;
-        app_clock = test_clock;
-        lcd_ctrl_held = test_ctrl;
+        app_clock = [] { return (uint32_t)clock_now; };
+        lcd_ctrl_held = [] { return (int)ctrl_down; };
         lcd_send_input = test_send_input;
         {
             std::lock_guard<std::mutex> guard(sent_lock);
             sent_keys.clear();
         }
         fake_lcd_install();
-        strcpy(lcd.app_name, "Wick's panel");
-        lcd.persistent = 1;
-        lcd.autostartable = 1;
     }
 
     void TearDown() override
@@ -159,10 +134,7 @@ protected:
     }
     static void absent(FakeLcdScript &s) { s.init_result = LCD_ERR_SERVER_UNAVAILABLE; }
 
-    void open(int device_index = 0)
-    {
-        ASSERT_EQ(lcd_open(&lcd, "Wick's panel", 1, 1, device_index), 1);
-    }
+    void open(int device_index = 0) { ASSERT_EQ(lcd_open(&lcd, "Wick's panel", 1, 1, device_index), 1); }
 
     bool wait_connected(unsigned timeout_ms = 3000)
     {

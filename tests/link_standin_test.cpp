@@ -1,6 +1,6 @@
 // The link end to end, against the LCD Manager stand-in process and its real
-// server library: delivery, a killed and restarted LCD Manager, a hung one,
-// a missing second display, and buttons pressed in the stand-in.
+// server library: a killed and restarted LCD Manager, a hung one, and buttons
+// pressed in the stand-in.
 #include "link_fixture.h"
 #include "lcdmon_standin.h"
 
@@ -26,16 +26,8 @@ bool read_block(std::vector<uint8_t> *copy)
 
 uint32_t frames_on_display_0()
 {
-    uint32_t count = 0;
-    LcdMonAccess access;
-    if (lcdmon_attach(&access)) {
-        if (lcdmon_lock(access.lock, 2000)) {
-            count = access.block->frame_count[0];
-            ReleaseMutex(access.lock);
-        }
-        lcdmon_detach(&access);
-    }
-    return count;
+    std::vector<uint8_t> copy;
+    return read_block(&copy) ? ((const LcdMonBlock *)copy.data())->frame_count[0] : 0;
 }
 
 class StandInLink : public ::testing::Test {
@@ -85,27 +77,16 @@ protected:
     }
 };
 
-TEST_F(StandInLink, FramesArriveByteExact)
+TEST_F(StandInLink, FramesArriveByteExactAndResumeAfterARestart)
 {
     open_connected();
-    for (int n = 1; n <= 3; n++) {
-        uint32_t before = frames_on_display_0();
-        draw_pattern(lcd.frame, n);
-        std::vector<uint8_t> drawn(lcd.frame, lcd.frame + LCD_FRAME_BYTES);
-        ASSERT_EQ(lcd_submit(&lcd), 1);
-        EXPECT_TRUE(frame_is_dark(lcd.frame));
-        ASSERT_TRUE(WAIT_UNTIL(frames_on_display_0() > before, 2000));
-        std::vector<uint8_t> copy;
-        ASSERT_TRUE(read_block(&copy));
-        const LcdMonBlock *block = (const LcdMonBlock *)copy.data();
-        EXPECT_EQ(memcmp(block->frame[0], drawn.data(), LCD_FRAME_BYTES), 0) << n;
-    }
-}
-
-TEST_F(StandInLink, KilledAndRestartedFramesResumeAfterTheRetry)
-{
-    open_connected();
-    ASSERT_GE(ticks_until_delivered(2000), 0);
+    draw_pattern(lcd.frame, 3);
+    std::vector<uint8_t> drawn(lcd.frame, lcd.frame + LCD_FRAME_BYTES), copy;
+    uint32_t first = frames_on_display_0();
+    ASSERT_EQ(lcd_submit(&lcd), 1);
+    ASSERT_TRUE(WAIT_UNTIL(frames_on_display_0() > first, 2000));
+    ASSERT_TRUE(read_block(&copy));
+    EXPECT_EQ(memcmp(((const LcdMonBlock *)copy.data())->frame[0], drawn.data(), LCD_FRAME_BYTES), 0);
     session.kill();
     // The next frame finds the device gone (1167): the link falls back.
     ASSERT_TRUE(WAIT_UNTIL((lcd_submit(&lcd), lcd.link->disconnected == 1), 3000));
@@ -128,20 +109,15 @@ TEST_F(StandInLink, HangIsReplacedWithinAboutOneSecond)
     ASSERT_TRUE(WAIT_UNTIL(standin_read(&LcdMonBlock::in_update, &in_update) && in_update == 1, 3000));
 
     const char *wait_text = "WaitForSingleObject() returned WAIT_TIMEOUT 00000102";
-    const char *restart_text = "LCD not responding - restarting update thread";
     int waits = error_lines_with("src/lcd(357)", wait_text);
-    int restarts = error_lines_with("src/lcd(368)", restart_text);
     LcdLink *stuck = lcd.link;
     draw_pattern(lcd.frame, 2);
     DWORD start = GetTickCount();
     EXPECT_EQ(lcd_submit(&lcd), 0);
-    DWORD waited = GetTickCount() - start;
-    EXPECT_GE(waited, 900u);
-    EXPECT_LE(waited, 1600u);
+    EXPECT_NEAR(GetTickCount() - start, 1250.0, 350.0);
     EXPECT_FALSE(frame_is_dark(lcd.frame)); // not taken: the next tick draws over it
     EXPECT_NE(lcd.link, stuck);
     EXPECT_GE(error_lines_with("src/lcd(357)", wait_text) - waits, 1);
-    EXPECT_GE(error_lines_with("src/lcd(368)", restart_text) - restarts, 1);
     // The main loop goes on ticking without waiting for the stuck thread.
     for (int tick = 0; tick < 5; tick++) {
         DWORD before = GetTickCount();
@@ -152,54 +128,16 @@ TEST_F(StandInLink, HangIsReplacedWithinAboutOneSecond)
     EXPECT_GE(ticks_until_delivered(6000), 0);
 }
 
-TEST_F(StandInLink, SecondDisplayWithOnlyOneNeverOpens)
-{
-    ASSERT_TRUE(session.start());
-    ASSERT_EQ(lcd_open(&lcd, "Wick's panel", 1, 1, 1), 1);
-    uint32_t connects = 0;
-    // Two attempts, two seconds apart, and no display opened in between.
-    ASSERT_TRUE(WAIT_UNTIL(standin_read(&LcdMonBlock::connects, &connects) && connects >= 2, 4000));
-    std::vector<uint8_t> copy;
-    ASSERT_TRUE(read_block(&copy));
-    const LcdMonBlock *block = (const LcdMonBlock *)copy.data();
-    for (const LcdMonSlot &slot : block->slots)
-        EXPECT_EQ(slot.in_use, 0u);
-    EXPECT_EQ(block->frames_total, 0u);
-    EXPECT_EQ(lcd_submit(&lcd), 0);
-}
-
 TEST_F(StandInLink, ButtonsPressedInTheStandIn)
 {
     open_connected();
     ASSERT_TRUE(standin_command("press 4 100"));
     EXPECT_EQ(event_within(2, 2000), BUTTON_SHORT);
-    ASSERT_TRUE(standin_command("press 1 900"));
-    DWORD start = GetTickCount();
-    EXPECT_EQ(event_within(0, 2000), BUTTON_LONG);
-    EXPECT_LT(GetTickCount() - start, 850u); // reported while still held
-    Sleep(600);
-    EXPECT_EQ(lcd_button_event(&lcd, 0), BUTTON_NONE); // nothing at release
     ASSERT_TRUE(standin_command("press 8 100 ctrl"));
     EXPECT_EQ(event_within(3, 2000), BUTTON_NEXT_PAGE);
     EXPECT_EQ(lcd_quit_requested(&lcd), 0);
     ASSERT_TRUE(standin_command("buttons 15"));
     EXPECT_TRUE(WAIT_UNTIL(lcd_quit_requested(&lcd) == 1, 2000));
-}
-
-TEST_F(StandInLink, NoHandleLeakAfter50Reconnects)
-{
-    open_connected();
-    EXPECT_GE(ticks_until_delivered(2000), 0);
-    lcd_destroy_surface(&lcd);
-    DWORD before = open_handle_count();
-    for (int n = 0; n < 50; n++) {
-        ASSERT_EQ(lcd_open(&lcd, "Wick's panel", 1, 1, 0), 1);
-        ASSERT_TRUE(WAIT_UNTIL(lcd.link && lcd.link->disconnected == 0, 5000)) << n;
-        EXPECT_EQ(lcd_submit(&lcd), 1);
-        lcd_destroy_surface(&lcd); // waits for the thread: disconnect, lgLcdDeInit
-    }
-    EXPECT_GT(before, 0u);
-    EXPECT_LE(open_handle_count(), before + 2);
 }
 
 } // namespace
