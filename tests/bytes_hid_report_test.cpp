@@ -133,38 +133,27 @@ std::vector<int> held(const KeyState &state)
     return out;
 }
 
+// A few reports worked by hand, checking the oracle above; the random test
+// below covers every rule and length against it.
 TEST(HidParseReport, HandWorkedReports)
 {
     const struct {
         Bytes report;
         std::vector<int> pressed; // entries at 255, all others 0
     } cases[] = {
-        {{2, 0x81, 0, 0}, {0, 7}},                   {{2, 0, 0x0F, 0}, {8, 9, 10, 11}},
-        {{2, 0, 0xF0, 0}, {22, 23, 24, 25}},         {{2, 0, 0, 0xFF}, {31}},
-        {{2, 0xFF, 0, 0, 0}, {0, 1, 2, 3, 4, 5, 22, 23}}, {{2, 0, 0x1E, 0, 0}, {27, 28, 29, 30}},
-        {{2, 0, 0xE1, 0xFF, 0xFF}, {24, 25, 26, 31}}, {{3, 0x81, 0x81, 0, 0}, {0, 7, 8, 15}},
-        {{3, 0, 0, 0xFF, 0}, {16, 17, 22, 23, 24, 25, 31}}, {{3, 0, 0, 0x04, 0xFF}, {26, 27, 28, 29, 30}},
-        {{1, 0, 0, 0x01, 0x80, 0, 0, 0}, {0, 15}},   {{1, 0, 0, 0, 0, 0xFF, 0, 0}, {16, 17, 18, 19, 20, 21, 31}},
-        {{1, 0, 0, 0, 0, 0, 0xFF, 0}, {22, 23, 24, 26, 27, 28, 29, 30}},
-        {{1, 0, 0, 0, 0, 0, 0, 0xFF}, {25, 32, 33, 34}},
-        {{2, 0xFF, 0, 0, 0, 0, 0, 0, 0}, {0, 12, 31}}, {{2, 0, 0xFF, 0, 0, 0, 0, 0, 0}, {1, 6, 13, 27}},
-        {{2, 0, 0, 0, 0, 0xFF, 0, 0, 0}, {4, 9, 16, 30}}, {{2, 0, 0, 0, 0, 0, 0xFF, 0, 0}, {5, 10, 22}},
-        {{2, 0, 0, 0, 0, 0, 0, 0xFF, 0}, {11, 23, 25}}, {{2, 0, 0, 0, 0, 0, 0, 0, 0xFF}, {17, 24, 26}},
-        // lengths and ids that are no form: nothing held
-        {{1, 0xFF, 0xFF, 0xFF}, {}}, {{1, 0xFF, 0xFF, 0xFF, 0xFF}, {}}, {{2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {}},
-        {{2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {}}, {{3, 1, 1, 1, 1, 1, 1, 1, 1}, {}},
-        {{2, 0xFF, 0xFF}, {}}, {{2}, {}}, {{}, {}},
+        {{2, 0, 0xE1, 0xFF, 0xFF}, {24, 25, 26, 31}}, {{3, 0, 0, 0x04, 0xFF}, {26, 27, 28, 29, 30}},
+        {{1, 0, 0, 0, 0, 0, 0, 0xFF}, {25, 32, 33, 34}}, {{2, 0, 0, 0, 0, 0, 0, 0, 0xFF}, {17, 24, 26}},
+        {{2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {}}, {{2}, {}}, {{}, {}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(held(parse(c.report)), c.pressed) << ::testing::PrintToString(c.report);
     KeyState state = parse({1, 0x12, 0xEF, 0, 0, 0, 0, 0}); // raw axis bytes
     EXPECT_TRUE(state.entry[KEY_AXIS_X] == 0x12 && state.entry[KEY_AXIS_Y] == 0xEF);
-    memset(&state, 0xFF, sizeof state);
-    hid_parse_report(nullptr, 5, &state);
-    EXPECT_TRUE(held(state).empty());
-    memset(&state, 0xFF, sizeof state);
-    hid_parse_report(Bytes(5, 3).data(), -5, &state);
-    EXPECT_TRUE(held(state).empty());
+    for (int length : {5, -5}) {
+        memset(&state, 0xFF, sizeof state);
+        hid_parse_report(length < 0 ? Bytes(5, 3).data() : nullptr, length, &state);
+        EXPECT_TRUE(held(state).empty());
+    }
 }
 
 KeyState state_with(std::initializer_list<int> pressed)
@@ -218,10 +207,8 @@ TEST(HidKeys, KeystrokesForChanges)
 
 TEST(HidKeys, SoftButtonsFromEveryFormThatCarriesThem)
 {
-    KeyState state = state_with({27, 29});
+    KeyState state = state_with({27, 29, 26, 31, 0, 34});
     EXPECT_EQ(hid_soft_buttons(&state), 5u);
-    state = state_with({28, 30, 26, 31, 0, 34});
-    EXPECT_EQ(hid_soft_buttons(&state), 10u);
     for (const Bytes &report : {Bytes{2, 0, 0x1E, 0, 0}, Bytes{3, 0, 0, 0, 0x1E}, Bytes{1, 0, 0, 0, 0, 0, 0x1E, 0},
                                 Bytes{2, 0, 0x80, 0x80, 0x80, 0x80, 0, 0, 0}}) {
         state = parse(report);

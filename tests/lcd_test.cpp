@@ -179,8 +179,7 @@ TEST_F(LcdSurface, NullEmptyAndPercentTexts)
 TEST_F(LcdSurface, TinyFontThroughTheTextCalls)
 {
     EXPECT_EQ(lcd_text(&lcd, TXT_TINY, 10, 3, "AB"), 10);
-    EXPECT_TRUE(at(10, 4) == 255 && at(11, 4) == 0 && at(13, 4) == 255 && at(15, 3) == 255);
-    EXPECT_EQ(count(255), 12 + 13);
+    EXPECT_EQ(count(255), 12 + 13); // the glyphs themselves: see the frame tests
     lcd_text(&lcd, TXT_LARGE | TXT_OPAQUE | TXT_INVERT, 0, 0, "GDI");
     EXPECT_EQ(lcd_bitmap(&lcd, 0, 0, 0, 3, 1, "X X"), 0); // bytes written after GDI output stay
     EXPECT_TRUE(at(0, 0) == 255 && at(1, 0) == 0 && at(2, 0) == 255);
