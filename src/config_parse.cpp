@@ -19,6 +19,19 @@ static int is_line_end(char c)
     return c == '\r' || c == '\n' || c == 0;
 }
 
+const char *config_next_word(const char **cursor, int *length)
+{
+    const char *p = *cursor;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    const char *word = p;
+    while (*p && *p != ' ' && *p != '\t')
+        p++;
+    *cursor = p;
+    *length = (int)(p - word);
+    return *length ? word : 0;
+}
+
 int config_stricmp(const char *a, const char *b)
 {
     const unsigned char *p = (const unsigned char *)a;

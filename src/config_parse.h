@@ -26,6 +26,11 @@ enum ConfigPutResult {
     CONFIG_PUT_NO_MEMORY, // nothing changed
 };
 
+// Lists inside a value (slot codes, zone names) are words split at blanks
+// and tabs. Returns the next word and its length, and moves *cursor past it;
+// returns null at the end of the text.
+const char *config_next_word(const char **cursor, int *length);
+
 // ASCII-only case-insensitive compare, like _stricmp in the C locale.
 int config_stricmp(const char *a, const char *b);
 

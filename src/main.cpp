@@ -72,8 +72,6 @@ void slot_init(Slot *slot, int number)
     slot_parse(slot);
 }
 
-static int is_blank(char c) { return c == ' ' || c == '\t'; }
-
 // One token of a slot list: trailing-or-embedded '+' count variants, '*' asks
 // for a long press; the code is what stands before the first mark, cut to 3.
 static void slot_add_token(Slot *slot, const char *token, int length)
@@ -112,16 +110,10 @@ void slot_parse_value(Slot *slot, const char *value)
     if (!value)
         return;
 
-    const char *p = value;
-    while (*p && slot->count < SLOT_MAX_CODES) {
-        while (is_blank(*p))
-            p++;
-        const char *start = p;
-        while (*p && !is_blank(*p))
-            p++;
-        if (p > start)
-            slot_add_token(slot, start, (int)(p - start));
-    }
+    const char *token;
+    int length;
+    while (slot->count < SLOT_MAX_CODES && (token = config_next_word(&value, &length)))
+        slot_add_token(slot, token, length);
 }
 
 void slot_parse(Slot *slot)

@@ -79,8 +79,6 @@ static const uint32_t DEFAULT_ZONES[] = {0, 2, 12, 21, 26}; // UTC CET JST PST E
 
 // ---- Configuration -------------------------------------------------------------
 
-static int is_blank(char c) { return c == ' ' || c == '\t'; }
-
 static char upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 32) : c; }
 
 int clk_find_zone(const char *name, size_t length)
@@ -99,14 +97,10 @@ int clk_find_zone(const char *name, size_t length)
 void clk_parse_list(ClockModule *clk, const char *value)
 {
     clk->zone_count = 0;
-    const char *p = value;
-    while (*p && clk->zone_count < CLK_MAX_ZONES) {
-        while (is_blank(*p))
-            p++;
-        const char *word = p;
-        while (*p && !is_blank(*p))
-            p++;
-        int row = p > word ? clk_find_zone(word, (size_t)(p - word)) : -1;
+    const char *word;
+    int length;
+    while (clk->zone_count < CLK_MAX_ZONES && (word = config_next_word(&value, &length))) {
+        int row = clk_find_zone(word, (size_t)length);
         if (row >= 0)
             clk->zone_list[clk->zone_count++] = (uint32_t)row;
     }
