@@ -14,6 +14,8 @@
 #include "config.h"
 #include "lcd.h"
 #include "main.h"
+#include "modules.h"
+#include "slots.h"
 #include "popup.h"
 #include "ticker.h"
 #include "topline.h"

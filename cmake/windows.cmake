@@ -11,7 +11,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/cmake/hidapi.cmake)
     include(${CMAKE_SOURCE_DIR}/cmake/hidapi.cmake)
 endif()
 
-# main.cpp is in the library too, so tests reach the slots and the dispatcher;
+# main.cpp is in the library too, so tests and benchmarks reach the tick;
 # the test program never calls its WinMain.
 file(GLOB CORE_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/*.cpp)
 add_library(pixwick_core STATIC ${CORE_SOURCES})

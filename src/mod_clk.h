@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "main.h"
+#include "slots.h"
 #include "timecalc.h"
 
 enum {

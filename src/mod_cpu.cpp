@@ -51,7 +51,7 @@
 #include "config.h"
 #include "format.h"
 #include "lcd.h"
-#include "main.h"
+#include "slots.h"
 #include "popup.h"
 
 CpuModule g_cpu;

@@ -3,7 +3,7 @@
 #pragma once
 #include <stdint.h>
 
-#include "main.h"
+#include "slots.h"
 #include "timecalc.h"
 
 enum StopwatchState {

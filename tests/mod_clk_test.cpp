@@ -13,7 +13,7 @@
 #include "config.h"
 #include "lcd_thread.h"
 #include "log_files.h"
-#include "main.h"
+#include "slots.h"
 #include "mod_clk.h"
 
 namespace {

@@ -15,7 +15,8 @@
 #include "app.h"
 #include "config.h"
 #include "lcd.h"
-#include "main.h"
+#include "modules.h"
+#include "slots.h"
 #include "mod_cpu.h"
 #include "popup.h"
 

@@ -8,7 +8,7 @@
 #include "app.h"
 #include "config.h"
 #include "lcd_thread.h"
-#include "main.h"
+#include "slots.h"
 #include "mod_stw.h"
 
 namespace {

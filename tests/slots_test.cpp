@@ -12,6 +12,9 @@
 #include "config.h"
 #include "lcd.h"
 #include "main.h"
+#include "modules.h"
+#include "slots.h"
+#include "testwindow.h"
 #include "popup.h"
 #include "topline.h"
 
