@@ -29,6 +29,23 @@ install_packages() {
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# 32-bit Windows programs run in the same 64-bit prefix (WoW64) once Debian's
+# 32-bit Wine loader is there; --no-remove keeps the 64-bit packages.
+install_wine32() {
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' && return 0
+    log "installing wine32:i386"
+    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends --no-remove \
+        wine32:i386 >/dev/null
+}
+
+# Whether this kernel runs 32-bit programs at all: one started with
+# ia32_emulation=off refuses every 32-bit executable, Wine's loader included.
+can_run_32bit() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
 # Windows registry edits inside the prefix go through regedit files.
 wine_reg_import() {
     local file=$WINEPREFIX/import-$$.reg
@@ -69,6 +86,7 @@ keep_user_folders_in_prefix() {
     done
 }
 
+# Configures a build tree once; later calls only update the given options.
 configure_tree() { # name toolchain-or-empty extra-args...
     local name=$1 toolchain=$2; shift 2
     local dir=$BUILD_ROOT/$name
@@ -76,5 +94,7 @@ configure_tree() { # name toolchain-or-empty extra-args...
         local args=(-G Ninja -S "$REPO" -B "$dir" -DCMAKE_BUILD_TYPE=Release)
         [ -n "$toolchain" ] && args+=(-DCMAKE_TOOLCHAIN_FILE="$REPO/cmake/$toolchain")
         cmake "${args[@]}" "$@" >/dev/null
+    elif [ $# -gt 0 ]; then
+        cmake -S "$REPO" -B "$dir" "$@" >/dev/null
     fi
 }
