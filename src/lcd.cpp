@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app.h"
 #include "lcd_thread.h"
 #include "util.h"
 
@@ -125,34 +126,42 @@ int lcd_open(Lcd *lcd, const char *name, int autostartable, int persistent, int 
 }
 
 // Abandons the link thread (it ends by itself once its current call returns)
-// and starts a fresh one.
+// and starts a fresh one. The fresh one cannot pile up behind it: the client
+// answers its init with 1247 until the stuck call has returned.
 static void restart_link(Lcd *lcd)
 {
-    log_error(SOURCE, 368, GetLastError(), "LCD not responding - restarting update thread");
-    SetLastError(0);
+    log_error(SOURCE, 368, 0, "LCD not responding - restarting update thread\n");
     link_stop(lcd, 0);
     link_start(lcd);
 }
 
+static void hand_over(LcdLink *link, uint8_t *frame, int *pending)
+{
+    AcquireSRWLockExclusive(&link->lock);
+    memcpy(link->frame, frame, LCD_FRAME_BYTES);
+    *pending = link->disconnected ? 0 : ++link->pending;
+    ReleaseSRWLockExclusive(&link->lock);
+    if (*pending)
+        WakeConditionVariable(&link->frame_ready);
+}
+
 int lcd_submit(Lcd *lcd)
 {
+    if (!lcd->frame || !lcd->link)
+        return 0;
+    if (link_call_hung(lcd->link, app_now_ms()))
+        restart_link(lcd);
     LcdLink *link = lcd->link;
-    if (!lcd->frame || !link)
-        return 0;
-    if (!link_lock(link, 1000, SOURCE, 357)) {
-        restart_link(lcd); // the frame stays: the next tick draws over it
+    if (!link) { // no thread could be started for the fresh link
+        memset(lcd->frame, 0, LCD_FRAME_BYTES);
         return 0;
     }
-    memcpy(link->frame, lcd->frame, LCD_FRAME_BYTES);
+    int pending;
+    hand_over(link, lcd->frame, &pending);
     memset(lcd->frame, 0, LCD_FRAME_BYTES); // every tick starts from a dark frame
-    if (link->disconnected) {
-        ReleaseMutex(link->mutex);
+    if (pending == 0)
         return 0;
-    }
-    int pending = ++link->pending;
-    ReleaseMutex(link->mutex);
-    ReleaseSemaphore(link->frame_ready, 1, 0); // already signalled: no effect
-    if (pending <= 9)
+    if (pending <= LINK_MAX_PENDING)
         return 1;
     restart_link(lcd); // ten frames in a row not delivered
     return 0;

@@ -19,10 +19,14 @@ struct Lcd {
     // link to the display
     HANDLE link_thread;
     LcdLink *link;
+    // Held shared by the window thread while it uses `link`, exclusive while
+    // the main thread replaces it: a detached record may be freed at once.
+    SRWLOCK link_guard;
     char app_name[256];
     int autostartable;
     int persistent;
     int device_index;
+    volatile LONG hid; // the HID fallback's switch; every new link starts with it
 
     // LCD Manager install data
     char version[64];
@@ -39,7 +43,8 @@ void lcd_destroy_surface(Lcd *lcd);
 int lcd_open(Lcd *lcd, const char *name, int autostartable, int persistent, int device_index);
 // Hands a copy of the frame to the link thread and clears the frame. 1 when a
 // connected link took it; 0 otherwise (no surface or link, the link not
-// connected, or the link replaced because it stopped taking frames).
+// connected, or the link replaced because it stopped taking frames). Never
+// waits for the link thread.
 int lcd_submit(Lcd *lcd);
 
 int lcd_bitmap(Lcd *lcd, int flags, int x, int y, int width, int height, const char *pixels);

@@ -19,21 +19,16 @@ static const char SOURCE[] = "src/lcd_thread";
 // Log sites keep fixed line numbers, so that errors.txt entries read the
 // same from one version to the next.
 enum {
-    LOG_LINE_BUTTON_LOCK = 68,
     LOG_LINE_CONNECT = 189,
     LOG_LINE_OPEN = 218,
-    LOG_LINE_FRAME_LOCK = 233,
     LOG_LINE_UPDATE = 241,
     LOG_LINE_ENUMERATE = 261,
     LOG_LINE_DISCONNECT = 267,
-    LOG_LINE_HID_FRAME_LOCK = 322,
 };
 
 enum {
     FRAME_WAIT_MS = 100,
     HID_FRAME_WAIT_MS = 20,
-    MUTEX_WAIT_MS = 1000,
-    BUTTON_EVENT_WAIT_MS = 50,
     STOP_WAIT_MS = 1000,
     PAUSE_STEP_MS = 100,
     PAUSE_STEPS = 20, // two seconds between attempts
@@ -41,11 +36,6 @@ enum {
     MAX_DISPLAYS = 256,
 };
 
-const LcdManagerCalls lcd_manager_client = {
-    lgLcdInit,     lgLcdDeInit,       lgLcdConnect,      lgLcdDisconnect,           lgLcdEnumerate,
-    lgLcdOpen,     lgLcdClose,        lgLcdUpdateBitmap, lgLcdSetAsLCDForegroundApp,
-};
-LcdManagerCalls lcd_manager_calls = lcd_manager_client;
 
 static int ctrl_key_down(void)
 {
@@ -56,7 +46,7 @@ LcdSendInput lcd_send_input = SendInput;
 
 volatile LONG link_threads_alive = 0;
 
-// ---- Locking ---------------------------------------------------------------
+// ---- Waits and the watchdog's view --------------------------------------------
 
 int wait_ok(DWORD result, const char *source_file, int line)
 {
@@ -67,29 +57,27 @@ int wait_ok(DWORD result, const char *source_file, int line)
                                                   : "";
     log_error(source_file, line, 0, "WaitForSingleObject() returned %s%08x", prefix,
               (unsigned)result);
+    SetLastError(0);
     return 0;
 }
 
-int link_lock(LcdLink *link, DWORD timeout_ms, const char *source_file, int line)
+int link_call_hung(const LcdLink *link, uint32_t now)
 {
-    DWORD result = WaitForSingleObject(link->mutex, timeout_ms);
-    if (source_file ? wait_ok(result, source_file, line) : result == WAIT_OBJECT_0)
-        return 1;
-    // An abandoned mutex is ours now; the fields it guards may be half
-    // written, so this turn is skipped, but nobody may be locked out for good.
-    if (result == WAIT_ABANDONED)
-        ReleaseMutex(link->mutex);
-    return 0;
+    uint32_t started = link->call_started;
+    return started != 0 && now - started > LINK_CALL_TIMEOUT_MS;
+}
+
+// 0 means "no time recorded", so a stamp at clock 0 is 1.
+static uint32_t stamp_now(void)
+{
+    uint32_t now = app_now_ms();
+    return now ? now : 1;
 }
 
 // ---- Start and stop --------------------------------------------------------
 
 static void free_link_record(LcdLink *link)
 {
-    if (link->mutex && link->mutex != INVALID_HANDLE_VALUE)
-        CloseHandle(link->mutex);
-    if (link->frame_ready && link->frame_ready != INVALID_HANDLE_VALUE)
-        CloseHandle(link->frame_ready);
     memset(link, 0, sizeof *link);
     free(link);
 }
@@ -109,15 +97,11 @@ int link_start(Lcd *lcd)
     if (!link)
         return 0;
     link->stop = 0;
-    link->mutex = CreateMutexA(0, FALSE, 0);
-    link->frame_ready = CreateSemaphoreA(0, 0, 1, 0);
-    if (!link->mutex || !link->frame_ready) {
-        free_link_record(link);
-        return 0;
-    }
+    InitializeSRWLock(&link->lock);
+    InitializeConditionVariable(&link->frame_ready);
     link->disconnected = 1;
     copy_link_settings(link, lcd);
-    link->hid = 0;
+    link->hid = lcd->hid; // the process's decision outlives any one link
     link->pending = 0;
 
     InterlockedIncrement(&link_threads_alive);
@@ -128,16 +112,20 @@ int link_start(Lcd *lcd)
         lcd->link = 0;
         return 0;
     }
+    AcquireSRWLockExclusive(&lcd->link_guard);
     lcd->link = link;
+    ReleaseSRWLockExclusive(&lcd->link_guard);
     lcd->link_thread = thread;
     return 1;
 }
 
 void link_stop(Lcd *lcd, int wait)
 {
+    AcquireSRWLockExclusive(&lcd->link_guard);
     if (lcd->link)
         lcd->link->stop = 1;
     lcd->link = 0; // from here on the thread alone owns the record
+    ReleaseSRWLockExclusive(&lcd->link_guard);
     HANDLE thread = lcd->link_thread;
     if (thread) {
         if (wait && !wait_ok(WaitForSingleObject(thread, STOP_WAIT_MS), SOURCE, __LINE__)) {
@@ -151,29 +139,48 @@ void link_stop(Lcd *lcd, int wait)
 
 // ---- LCD Manager attempt ---------------------------------------------------
 
-// A6 frame loop: delivers frames while the display is open.
+// Waits at most wait_ms for a frame to be handed over and copies the latest
+// one into pixels. Returns how many frames it stands for (0: none came).
+static int take_frame(LcdLink *link, DWORD wait_ms, uint8_t *pixels)
+{
+    AcquireSRWLockExclusive(&link->lock);
+    if (link->pending == 0 && !link->stop)
+        SleepConditionVariableSRW(&link->frame_ready, &link->lock, wait_ms, 0);
+    int taken = link->pending;
+    if (taken > 0)
+        memcpy(pixels, link->frame, LCD_FRAME_BYTES);
+    ReleaseSRWLockExclusive(&link->lock);
+    return taken;
+}
+
+// Frames handed over while the delivered one was on its way stay pending, so
+// the loop sends them at once.
+static void frames_delivered(LcdLink *link, int taken)
+{
+    AcquireSRWLockExclusive(&link->lock);
+    link->pending = link->pending > taken ? link->pending - taken : 0;
+    ReleaseSRWLockExclusive(&link->lock);
+}
+
+// A6 frame loop: delivers frames while the display is open. The update call
+// runs outside the lock; the main thread's watchdog sees a hung call through
+// call_started.
 static void run_frame_loop(LcdLink *link, int device, LcdBitmap *bitmap)
 {
-    const LcdManagerCalls *server = &lcd_manager_calls;
     while (!link->stop && !link->disconnected) {
-        if (WaitForSingleObject(link->frame_ready, FRAME_WAIT_MS) != WAIT_OBJECT_0)
+        int taken = take_frame(link, FRAME_WAIT_MS, bitmap->pixels);
+        if (taken == 0)
             continue;
-        if (link->pending == 0)
-            continue;
-        if (!link_lock(link, MUTEX_WAIT_MS, SOURCE, LOG_LINE_FRAME_LOCK))
-            continue;
-        // The mutex stays held for the whole call: a hung LCD Manager shows
-        // up in the main thread as a mutex it cannot get.
-        memcpy(bitmap->pixels, link->frame, LCD_FRAME_BYTES);
-        DWORD result = server->update_bitmap(device, &bitmap->header, LCD_PRIORITY_NORMAL);
+        link->call_started = stamp_now();
+        DWORD result = lgLcdUpdateBitmap(device, &bitmap->header, LCD_PRIORITY_NORMAL);
+        link->call_started = 0;
         if (result == 0) {
-            link->pending = 0;
+            frames_delivered(link, taken);
         } else {
             if (result != LCD_ERR_PIPE_NOT_CONNECTED && result != LCD_ERR_DEVICE_NOT_CONNECTED)
                 lcd_check(result, SOURCE, LOG_LINE_UPDATE);
             link->disconnected = 1;
         }
-        ReleaseMutex(link->mutex);
     }
 }
 
@@ -184,7 +191,7 @@ static int find_display(LcdLink *link, int connection)
     for (int index = 0; index < MAX_DISPLAYS && !link->stop; index++) {
         LcdDeviceDescription description;
         memset(&description, 0, sizeof description);
-        DWORD result = lcd_manager_calls.enumerate(connection, index, &description);
+        DWORD result = lgLcdEnumerate(connection, index, &description);
         if (result == LCD_ERR_NO_MORE_ITEMS)
             return -1;
         if (result != 0) {
@@ -204,7 +211,6 @@ static int find_display(LcdLink *link, int connection)
 // frame loop until the link is lost or stopped.
 static void open_display(LcdLink *link, int connection, int index, LcdBitmap *bitmap)
 {
-    const LcdManagerCalls *server = &lcd_manager_calls;
     LcdOpenContext open;
     memset(&open, 0, sizeof open);
     open.connection = connection;
@@ -212,22 +218,21 @@ static void open_display(LcdLink *link, int connection, int index, LcdBitmap *bi
     open.on_soft_buttons.callback = on_soft_buttons;
     open.on_soft_buttons.context = link;
     open.device = -1;
-    if (!lcd_check(server->open(&open), SOURCE, LOG_LINE_OPEN))
+    if (!lcd_check(lgLcdOpen(&open), SOURCE, LOG_LINE_OPEN))
         return;
-    server->set_foreground(open.device, 1);
-    server->set_foreground(open.device, 0);
+    lgLcdSetAsLCDForegroundApp(open.device, 1);
+    lgLcdSetAsLCDForegroundApp(open.device, 0);
     link->disconnected = 0;
     run_frame_loop(link, open.device, bitmap);
     link->disconnected = 1;
-    server->close(open.device);
+    lgLcdClose(open.device);
 }
 
 // A1 to A7: one connection to the LCD Manager, from lgLcdInit to lgLcdDeInit.
 static void lcd_manager_attempt(LcdLink *link, LcdBitmap *bitmap)
 {
-    const LcdManagerCalls *server = &lcd_manager_calls;
     link->disconnected = 1;
-    if (server->init() != 0)
+    if (lgLcdInit() != 0)
         return; // not installed or not usable now; no lgLcdDeInit
 
     LcdConnectContext connect;
@@ -238,20 +243,20 @@ static void lcd_manager_attempt(LcdLink *link, LcdBitmap *bitmap)
     connect.connection = -1;
     bitmap->header.format = LCD_BITMAP_FORMAT_MONO;
 
-    DWORD result = server->connect(&connect);
+    DWORD result = lgLcdConnect(&connect);
     if (result == 0) {
         int index = find_display(link, connect.connection);
         if (index >= 0)
             open_display(link, connect.connection, index, bitmap);
         link->disconnected = 1;
-        result = server->disconnect(connect.connection);
+        result = lgLcdDisconnect(connect.connection);
         if (result != LCD_ERR_PIPE_NOT_CONNECTED)
             lcd_check(result, SOURCE, LOG_LINE_DISCONNECT);
     } else if (result != LCD_ERR_ALREADY_EXISTS && result != LCD_ERR_NOT_RUNNING) {
         lcd_check(result, SOURCE, LOG_LINE_CONNECT);
     }
     link->disconnected = 1;
-    server->deinit();
+    lgLcdDeInit();
 }
 
 // ---- HID attempt -----------------------------------------------------------
@@ -270,18 +275,14 @@ static const hid_device_info *choose_hid_device(const hid_device_info *list, int
     return 0;
 }
 
-static void write_hid_frame(LcdLink *link, hid_device *device)
+static void write_hid_frame(LcdLink *link, hid_device *device, int taken, const uint8_t *pixels)
 {
     uint8_t report[HID_OUTPUT_REPORT_BYTES];
-    if (!link_lock(link, MUTEX_WAIT_MS, SOURCE, LOG_LINE_HID_FRAME_LOCK))
-        return;
-    hid_build_output_report(link->frame, report);
-    // Counted as delivered when taken: a frame handed over while the report
-    // is being written stays pending and is written on its own signal.
-    link->pending = 0;
-    ReleaseMutex(link->mutex);
+    hid_build_output_report(pixels, report);
     if (hid_write(device, report, sizeof report) < (int)sizeof report)
         link->disconnected = 1;
+    else
+        frames_delivered(link, taken);
 }
 
 static void send_key_changes(const KeyState *previous, const KeyState *next)
@@ -324,12 +325,13 @@ static void run_hid_device(LcdLink *link, hid_device *device)
     memset(&previous, 0, sizeof previous); // keys held at open give a press
     hid_set_nonblocking(device, 1);
     link->disconnected = 0;
+    uint8_t pixels[LCD_FRAME_BYTES];
     while (!link->stop && !link->disconnected) {
-        // Input is read after a frame signal only: at most once per tick.
-        if (WaitForSingleObject(link->frame_ready, HID_FRAME_WAIT_MS) != WAIT_OBJECT_0)
+        // Input is read after a frame only: at most once per tick.
+        int taken = take_frame(link, HID_FRAME_WAIT_MS, pixels);
+        if (taken == 0)
             continue;
-        if (link->pending != 0)
-            write_hid_frame(link, device);
+        write_hid_frame(link, device, taken, pixels);
         if (!link->disconnected)
             read_hid_input(link, device, &previous);
     }
@@ -397,36 +399,33 @@ DWORD WINAPI link_thread(LPVOID param)
 
 // ---- Soft buttons ----------------------------------------------------------
 
-// 0 means "no time recorded", so a press at tick 0 is stamped 1.
-static uint32_t stamp_now(void)
-{
-    uint32_t now = app_now_ms();
-    return now ? now : 1;
-}
-
+// A press is a button going down that the last reported change had up: a
+// button held on through other buttons' changes neither starts a new press
+// nor asks for another page.
 DWORD WINAPI on_soft_buttons(int device, DWORD buttons, void *context)
 {
     (void)device;
     LcdLink *link = (LcdLink *)context;
     if (!link)
         return 0;
-    if (!link_lock(link, MUTEX_WAIT_MS, SOURCE, LOG_LINE_BUTTON_LOCK))
-        return 0; // this change is lost
+    int ctrl = lcd_ctrl_held();
+    AcquireSRWLockExclusive(&link->lock);
     uint32_t now = stamp_now();
     if (buttons == LCD_ALL_BUTTONS)
         link->quit = 1;
-    int ctrl = lcd_ctrl_held();
     for (int i = 0; i < LCD_BUTTONS; i++) {
-        if (buttons & (1u << i)) {
+        const DWORD bit = 1u << i;
+        if ((buttons & bit) && !(link->buttons_down & bit)) {
             if (ctrl)
                 link->next_page[i] = 1;
             if (link->press_time[i] == 0)
                 link->press_time[i] = now;
-        } else if (link->press_time[i] != 0 && link->release_time[i] == 0) {
+        } else if (!(buttons & bit) && link->press_time[i] != 0 && link->release_time[i] == 0) {
             link->release_time[i] = now;
         }
     }
-    ReleaseMutex(link->mutex);
+    link->buttons_down = buttons & LCD_ALL_BUTTONS;
+    ReleaseSRWLockExclusive(&link->lock);
     return 0;
 }
 
@@ -451,12 +450,7 @@ int lcd_button_event(Lcd *lcd, int i)
     LcdLink *link = lcd->link;
     if (!link || (unsigned)i >= LCD_BUTTONS)
         return BUTTON_NONE;
-    // Every press stamps press_time or sets next_page first, so an idle button
-    // needs no lock: this spares the tick four mutex round trips.
-    if (link->press_time[i] == 0 && !link->next_page[i])
-        return BUTTON_NONE;
-    if (!link_lock(link, BUTTON_EVENT_WAIT_MS, 0, 0))
-        return BUTTON_NONE; // decided on a later tick
+    AcquireSRWLockExclusive(&link->lock);
     int event = button_event_at(link->press_time[i], link->release_time[i], link->next_page[i],
                                 app_now_ms());
     if (event != BUTTON_UNDECIDED) {
@@ -464,24 +458,37 @@ int lcd_button_event(Lcd *lcd, int i)
         link->release_time[i] = 0;
         link->next_page[i] = 0;
     }
-    ReleaseMutex(link->mutex);
+    ReleaseSRWLockExclusive(&link->lock);
     return event == BUTTON_UNDECIDED ? BUTTON_NONE : event;
 }
 
-// The window thread never waits for the link thread: one field, no lock.
+// The window thread's presses: link_guard keeps the record from being
+// detached (and freed by its thread) while one is stamped.
+static void stamp_from_window(Lcd *lcd, int i, int down)
+{
+    if ((unsigned)i >= LCD_BUTTONS)
+        return;
+    AcquireSRWLockShared(&lcd->link_guard);
+    LcdLink *link = lcd->link;
+    if (link) {
+        AcquireSRWLockExclusive(&link->lock);
+        if (down && link->press_time[i] == 0)
+            link->press_time[i] = stamp_now();
+        else if (!down && link->press_time[i] != 0 && link->release_time[i] == 0)
+            link->release_time[i] = stamp_now();
+        ReleaseSRWLockExclusive(&link->lock);
+    }
+    ReleaseSRWLockShared(&lcd->link_guard);
+}
+
 void lcd_button_down(Lcd *lcd, int i)
 {
-    LcdLink *link = lcd->link;
-    if (link && (unsigned)i < LCD_BUTTONS && link->press_time[i] == 0)
-        link->press_time[i] = stamp_now();
+    stamp_from_window(lcd, i, 1);
 }
 
 void lcd_button_up(Lcd *lcd, int i)
 {
-    LcdLink *link = lcd->link;
-    if (link && (unsigned)i < LCD_BUTTONS && link->press_time[i] != 0 &&
-        link->release_time[i] == 0)
-        link->release_time[i] = stamp_now();
+    stamp_from_window(lcd, i, 0);
 }
 
 int lcd_quit_requested(Lcd *lcd)
@@ -492,6 +499,7 @@ int lcd_quit_requested(Lcd *lcd)
 
 void lcd_enable_hid(Lcd *lcd, int value)
 {
+    lcd->hid = value;
     if (lcd->link)
         lcd->link->hid = value;
 }

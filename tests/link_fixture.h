@@ -1,6 +1,7 @@
 // Common ground of the link and button tests: a controllable clock and Ctrl
-// key, a keystroke sink, the scripted LCD Manager, and a fixture that leaves
-// no link thread behind.
+// key, a keystroke sink, and the LCD Manager stand-in, registered in this
+// process's private HKEY_LOCAL_MACHINE but only running when a test starts
+// it. The fixture leaves no link thread behind.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -14,8 +15,8 @@
 #include <vector>
 
 #include "app.h"
-#include "fake_lcd_manager.h"
 #include "lcd_thread.h"
+#include "lcdmon_standin.h"
 #include "log_files.h"
 
 namespace link_tests {
@@ -46,14 +47,6 @@ inline std::vector<SentKey> keys_sent()
 {
     std::lock_guard<std::mutex> guard(sent_lock);
     return sent_keys;
-}
-
-template <typename Condition> bool eventually(unsigned timeout_ms, Condition condition)
-{
-    for (DWORD start = GetTickCount(); !condition(); Sleep(1))
-        if (GetTickCount() - start > timeout_ms)
-            return condition();
-    return true;
 }
 
 // Open handles of this process. Wine answers GetProcessHandleCount with 0, so
@@ -93,8 +86,16 @@ inline bool frame_is_dark(const uint8_t *frame)
     return std::all_of(frame, frame + LCD_FRAME_BYTES, [](uint8_t b) { return b == 0; });
 }
 
+template <typename T> T standin_value(T LcdMonBlock::*field)
+{
+    T value{};
+    standin_read(field, &value);
+    return value;
+}
+
 class LinkTest : public ::testing::Test {
 protected:
+    StandInSession lcdmon; // destroyed after the link is stopped
     Lcd lcd{};
     AppClock saved_clock = app_clock;
     LcdCtrlProbe saved_ctrl = lcd_ctrl_held;
@@ -103,42 +104,41 @@ protected:
 
     void SetUp() override
     {
+        ASSERT_TRUE(lcdmon.ready) << "stand-in test lock";
+        ASSERT_TRUE(lcdmon.register_standin());
         clock_now = 1000;
         ctrl_down = 0;
         app_clock = [] { return (uint32_t)clock_now; };
         lcd_ctrl_held = [] { return (int)ctrl_down; };
         lcd_send_input = test_send_input;
-        {
-            std::lock_guard<std::mutex> guard(sent_lock);
-            sent_keys.clear();
-        }
-        fake_lcd_install();
+        std::lock_guard<std::mutex> guard(sent_lock);
+        sent_keys.clear();
     }
 
     void TearDown() override
     {
-        lcd_destroy_surface(&lcd); // stops the link, if any
-        fake_lcd_uninstall();      // releases calls a test left hanging
-        EXPECT_TRUE(eventually(5000, [&] { return link_threads_alive == threads_before; }))
+        lcdmon_command("hang off", 0, 0, 1000); // lets stuck link threads end
+        lcd_destroy_surface(&lcd);              // stops the link, if any
+        EXPECT_TRUE(WAIT_UNTIL(link_threads_alive == threads_before, 5000))
             << "link threads left running: " << link_threads_alive - threads_before;
         app_clock = saved_clock;
         lcd_ctrl_held = saved_ctrl;
         lcd_send_input = saved_send;
     }
 
-    void script(void (*change)(FakeLcdScript &))
-    {
-        FakeLcdScript s = fake_lcd_script();
-        change(s);
-        fake_lcd_set(s);
-    }
-    static void absent(FakeLcdScript &s) { s.init_result = LCD_ERR_SERVER_UNAVAILABLE; }
-
     void open(int device_index = 0) { ASSERT_EQ(lcd_open(&lcd, "Wick's panel", 1, 1, device_index), 1); }
 
-    bool wait_connected(unsigned timeout_ms = 3000)
+    // Starts LCDMon.exe with these options and opens the link to it.
+    void open_connected(const char *options = "", int device_index = 0)
     {
-        return eventually(timeout_ms, [&] { return lcd.link && lcd.link->disconnected == 0; });
+        ASSERT_TRUE(lcdmon.start(options));
+        open(device_index);
+        ASSERT_TRUE(wait_connected());
+    }
+
+    bool wait_connected(unsigned timeout_ms = 5000)
+    {
+        return WAIT_UNTIL(lcd.link && lcd.link->disconnected == 0, timeout_ms);
     }
 };
 

@@ -506,10 +506,10 @@ static void status_text(char *reply, size_t size)
             overruns += slot.overruns;
         }
     snprintf(reply, size,
-             "pid=%u frames=%u connections=%u connects=%u open=%u in_update=%u callbacks=%u overruns=%u "
-             "displays=%u",
-             g.block->server_pid, g.block->frames_total, g.block->connections, g.block->connects, open,
-             g.block->in_update, callbacks, overruns, g.block->display_count);
+             "pid=%u frames=%u connections=%u connects=%u refusals=%u open=%u in_update=%u callbacks=%u "
+             "overruns=%u displays=%u",
+             g.block->server_pid, g.block->frames_total, g.block->connections, g.block->connects,
+             g.block->refusals, open, g.block->in_update, callbacks, overruns, g.block->display_count);
     unlock_block();
 }
 
@@ -591,6 +591,8 @@ static int run_command(char *line, char *reply, size_t reply_size)
         return set_setting(&LcdMonBlock::update_result, arg);
     if (strcmp(verb, "hang") == 0)
         return set_setting(&LcdMonBlock::update_hang, strcmp(arg, "off") == 0 ? "0" : "1");
+    if (strcmp(verb, "light") == 0)
+        return set_setting(&LcdMonBlock::light, strcmp(arg, "off") == 0 ? "0" : "1");
     if (strcmp(verb, "log") == 0)
         return set_frame_log(arg);
     if (strcmp(verb, "drop") == 0) {
@@ -860,6 +862,8 @@ static void usage(void)
         "    --update-delay MS             lgLcdUpdateBitmap takes MS longer\n"
         "    --update-hang                 lgLcdUpdateBitmap never returns (until 'hang off')\n"
         "    --update-result CODE          lgLcdUpdateBitmap answers CODE\n"
+        "    --light                       updates only copy the frame: no lock, event,\n"
+        "                                  frame log or delay (for measuring a client)\n"
         "    --frame-log FILE              append time stamp + 6880 bytes per frame\n"
         "    --scale N                     window pixels per display pixel (3)\n"
         "    --hidden                      no visible window (it still exists)\n"
@@ -871,7 +875,8 @@ static void usage(void)
         "  LCDMon.exe --register [--server DLL] [--server32 DLL] [--install-path DIR]\n"
         "  LCDMon.exe --unregister\n"
         "  LCDMon.exe --ctl COMMAND...     commands: ping, status, displays N|WxH,...\n"
-        "    refuse CODE, delay MS, hang on|off, fail CODE, drop [D|all], log FILE|off,\n"
+        "    refuse CODE, delay MS, hang on|off, light on|off, fail CODE, drop [D|all],\n"
+        "    log FILE|off,\n"
         "    buttons MASK [ctrl] [display D], press MASK MS [ctrl] [display D],\n"
         "    storm COUNT [PER_SECOND] [display D], save FILE.png|FILE.pbm [D], quit\n"
         "  LCDMon.exe --save FILE.png|FILE.pbm [--display D]\n");
@@ -939,6 +944,7 @@ struct StartSettings {
     const char *result;
     const char *frame_log;
     int hang;
+    int light;
 };
 
 // A test that starts a client which in turn starts LCDMon.exe names itself
@@ -966,6 +972,8 @@ static int apply_settings(const StartSettings *s)
         ok &= set_setting(&LcdMonBlock::update_result, s->result);
     if (s->hang)
         ok &= set_setting(&LcdMonBlock::update_hang, "1");
+    if (s->light)
+        ok &= set_setting(&LcdMonBlock::light, "1");
     if (s->frame_log)
         ok &= set_frame_log(s->frame_log);
     return ok;
@@ -1009,6 +1017,10 @@ int main(int argc, char **argv)
         }
         if (strcmp(option, "--update-hang") == 0) {
             settings.hang = 1;
+            continue;
+        }
+        if (strcmp(option, "--light") == 0) {
+            settings.light = 1;
             continue;
         }
         if (strcmp(option, "--hidden") == 0) {

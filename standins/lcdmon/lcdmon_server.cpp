@@ -291,8 +291,10 @@ static DWORD connect_locked(LcdConnectContext *ctx)
     DWORD result = 0;
     if (!process_running(process))
         result = LCD_ERR_NOT_RUNNING;
-    else if (block->refuse_code)
+    else if (block->refuse_code) {
         result = block->refuse_code;
+        block->refusals++;
+    }
     if (result) {
         unlock_block();
         if (process)
@@ -484,10 +486,31 @@ static void wait_as_told(HANDLE process)
     }
 }
 
+// Light mode, for measuring the client: the frame is copied into the block
+// with no kernel object touched (no lock, no event, no log, no process check),
+// so the update costs the client next to nothing. A reader may see a frame
+// half written.
+static DWORD light_update(ServerDevice *d, const LcdBitmapHeader *bitmap)
+{
+    const LcdMonSlot *slot = &block->slots[d->slot];
+    if (!slot->in_use || slot->generation != d->slot_generation || slot->dropped || !block->server_pid)
+        return LCD_ERR_DEVICE_NOT_CONNECTED;
+    memcpy(block->frame[d->display], (const uint8_t *)(bitmap + 1), LCDMON_FRAME_BYTES);
+    InterlockedIncrement((volatile LONG *)&block->frame_count[d->display]);
+    InterlockedIncrement((volatile LONG *)&block->frames_total);
+    return 0;
+}
+
 static DWORD WINAPI server_update_bitmap(int device, const LcdBitmapHeader *bitmap, DWORD priority)
 {
     (void)priority;
     EnterCriticalSection(&state_lock);
+    if (block && block->light && bitmap && bitmap->format == LCD_BITMAP_FORMAT_MONO) {
+        ServerDevice *light = find_device(device);
+        DWORD result = light ? light_update(light, bitmap) : LCD_ERR_INVALID_PARAMETER;
+        LeaveCriticalSection(&state_lock);
+        return result;
+    }
     ServerDevice *d = find_device(device);
     ServerConnection *c = d ? find_connection(d->connection) : 0;
     HANDLE process = 0;

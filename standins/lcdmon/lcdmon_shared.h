@@ -93,6 +93,8 @@ struct LcdMonBlock {
     uint32_t connects;        // successful lgLcdConnect calls since start
     uint32_t in_update;       // calls inside lgLcdUpdateBitmap now (hang or delay reached)
     uint32_t frames_total;
+    uint32_t refusals;        // lgLcdConnect calls answered with refuse_code
+    uint32_t light;           // setting: updates only copy the frame (see --light)
     uint32_t foreground[LCDMON_MAX_DISPLAYS]; // slot + 1 that gets the buttons, 0 none
     uint32_t frame_count[LCDMON_MAX_DISPLAYS];
     int64_t frame_time_us[LCDMON_MAX_DISPLAYS];
