@@ -7,7 +7,6 @@
 
 #include "canvas_fixture.h"
 #include "config.h"
-#include "golden.h"
 #include "topline.h"
 
 namespace {
@@ -40,7 +39,7 @@ protected:
         topline_stop(&t);
     }
     void TearDown() override { unread_mail_count = 0; CanvasTest::TearDown(); }
-    void draw(int tick) { memset(g_lcd.frame, 0, LCD_FRAME_BYTES); topline_draw(&t, &SATURDAY_NOON, tick); }
+    void draw(int tick) { canvas_tests::clear_frame(); topline_draw(&t, &SATURDAY_NOON, tick); }
 };
 
 // Sat 2026-12-05 from column 0 and 12:00:00 ending on column 159. A date
@@ -109,10 +108,7 @@ TEST_F(TopLineTest, MailIsAskedOnDueTicks)
 // 147 - tw on a dark ground. Numeric pictures: the same in every locale.
 TEST_F(TopLineTest, MailIndicator)
 {
-    const struct {
-        const char *golden, *date, *time;
-        DWORD count;
-    } cases[] = {
+    const struct { const char *golden, *date, *time; DWORD count; } cases[] = {
         {"topline_four_envelopes", "dd", "h:mm tt", 4},
         {"topline_count_20", "dd", "h:mm tt", 20},
         {"topline_count_4294967295", "dd", "h:mm tt", 0xFFFFFFFFu},
