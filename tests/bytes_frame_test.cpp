@@ -20,54 +20,46 @@ struct Frame {
     std::vector<uint8_t> bytes;
     explicit Frame(uint8_t ground = UNTOUCHED) : bytes(LCD_FRAME_BYTES, ground) {}
     uint8_t *data() { return bytes.data(); }
-    uint8_t at(int x, int y) const { return bytes[y * LCD_WIDTH + x]; }
     int changed() const { return LCD_FRAME_BYTES - (int)std::count(bytes.begin(), bytes.end(), UNTOUCHED); }
 };
 
 const uint16_t *units(const std::u16string &s) { return (const uint16_t *)s.c_str(); }
 
-TEST(FrameBitmap, FlagsTable)
-{
-    const struct { int flags, lit, dark; } cases[] = { // stored for a lit / dark character, -1 unchanged
-        {0, 255, 0},           {BMP_NEGATE, 0, 255},                   {BMP_NEGATE_OUT, 0, 255},
-        {BMP_TRANSPARENT, 255, -1}, {BMP_NEGATE | BMP_NEGATE_OUT, 255, 0}, {BMP_NEGATE | BMP_TRANSPARENT, -1, 255},
-        {BMP_NEGATE_OUT | BMP_TRANSPARENT, 0, -1}, {BMP_NEGATE | BMP_NEGATE_OUT | BMP_TRANSPARENT, -1, 0},
-    };
-    for (const auto &c : cases)
-        for (uint8_t beneath : {0, 255}) {
-            Frame f(beneath);
-            EXPECT_EQ(frame_bitmap(f.data(), c.flags, 20, 10, 2, 1, "X "), 0);
-            EXPECT_EQ(f.at(20, 10), c.lit < 0 ? beneath : c.lit) << "flags " << c.flags;
-            EXPECT_EQ(f.at(21, 10), c.dark < 0 ? beneath : c.dark) << "flags " << c.flags;
-        }
-}
+// A 7 x 5 picture, its rows given without separators.
+const char *const P = "XXXXXX " "X     X" "XXXXXX " "X      " "X      ";
 
-TEST(FrameBitmap, WhichCharactersAreLit)
-{
-    std::string all;
-    for (int c = 1; c < 256; c++)
-        all += (char)c;
-    Frame f;
-    frame_bitmap(f.data(), 0, 0, 0, (int)all.size(), 1, all.data());
-    for (int c = 1; c < 256; c++) // '.', '#', digits lit like 'X'; '_' and 0x80 up dark
-        EXPECT_EQ(f.at(c - 1, 0), c > 32 && c < 128 && c != '_' ? 255 : 0) << "byte " << c;
-}
-
-// One 7 x 5 picture, rows given without separators: upright at (10, 10); at
-// x = 157 going on at the start of the next row; at x = -3 starting at the end
-// of the row above; at y = 40 losing the rows below 42; at y = -1 losing its
-// first row. A null picture and widths 0 and -3 draw nothing.
+// Upright at (10, 10); at x = 157 going on at the start of the next row; at
+// x = -3 starting at the end of the row above; at y = 40 losing the rows below
+// 42; at y = -1 losing its first row. A null picture and widths 0 and -3 draw
+// nothing.
 TEST(FrameBitmap, Placement)
 {
-    const char *p = "XXXXXX " "X     X" "XXXXXX " "X      " "X      ";
     Frame f(0);
     const int places[][2] = {{10, 10}, {157, 10}, {-3, 20}, {40, 40}, {0, -1}};
     for (const auto &at : places)
-        EXPECT_EQ(frame_bitmap(f.data(), 0, at[0], at[1], 7, 5, p), 0);
+        EXPECT_EQ(frame_bitmap(f.data(), 0, at[0], at[1], 7, 5, P), 0);
     frame_bitmap(f.data(), 0, 60, 10, 7, 5, nullptr);
-    frame_bitmap(f.data(), 0, 60, 10, 0, 5, p);
-    frame_bitmap(f.data(), 0, 60, 10, -3, 5, p);
+    frame_bitmap(f.data(), 0, 60, 10, 0, 5, P);
+    frame_bitmap(f.data(), 0, 60, 10, -3, 5, P);
     EXPECT_GOLDEN("frame_bitmap_placement", f.data());
+}
+
+// The picture with the flag sets 0 to 7 at x = 20 * flags + 2, on a dark ground
+// (rows 0 to 20) and on a lit one (rows 21 to 42); and every byte from 1 to
+// 255 as one row of a picture from (0, 14), going on in row 15: lit above 32
+// and below 128, but for '_'.
+TEST(FrameBitmap, FlagsAndLitCharacters)
+{
+    Frame f(0);
+    std::fill(f.bytes.begin() + 21 * LCD_WIDTH, f.bytes.end(), 255);
+    for (int flags = 0; flags < 8; flags++)
+        for (int y : {4, 28})
+            frame_bitmap(f.data(), flags, 20 * flags + 2, y, 7, 5, P);
+    std::string all;
+    for (int c = 1; c < 256; c++)
+        all += (char)c;
+    frame_bitmap(f.data(), 0, 0, 14, (int)all.size(), 1, all.data());
+    EXPECT_GOLDEN("frame_bitmap_flags", f.data());
 }
 
 // Huge coordinates: 32-bit index arithmetic would wrap into the frame

@@ -73,32 +73,25 @@ void draw(Lcd *lcd, std::initializer_list<Text> texts)
     }
 }
 
-// Small font in rows 0 to 18, large font from row 19: plain; dark on a lit
-// band right-aligned on column 159; a band centred on column 80.
-TEST_F(LcdSurface, GdiTextPlainInvertedAndAligned)
+// Both GDI fonts. Aligned: plain; dark on a lit band right-aligned on column
+// 159; a band centred on column 80. Clipped: nothing left of x or above y, cut
+// at column 159 without wrapping, the whole width returned, and bytes written
+// after GDI output stay (the dots). Ampersand: a&b shows ab with the b
+// underlined and a&&b shows a&b, both measured as drawn; a line feed starts a
+// new line one text height lower.
+TEST_F(LcdSurface, GdiText)
 {
     draw(&lcd, {{0, 0, 0, "Pixwick 12:45"}, {O | I | TXT_RIGHT, 159, 0, "CPU 100%"}, {O | I | TXT_CENTER, 80, 10, "Band"},
                 {L, 0, 19, "Pixwick 12:45"}, {L | O | I | TXT_RIGHT, 159, 19, "CPU 100%"},
                 {L | O | I | TXT_CENTER, 80, 30, "Band"}});
     EXPECT_GOLDEN("text_gdi_aligned", lcd.frame);
-}
 
-// Nothing left of x or above y, cut at column 159 without wrapping, and the
-// whole width returned. Bytes written after GDI output stay (the dots).
-TEST_F(LcdSurface, LongGdiTextIsClippedButMeasuredWhole)
-{
     const char *text = "This notice is far too long for the display and has to scroll";
     draw(&lcd, {{O | I, 50, 2, text}, {L | O | I, 20, 20, text}});
     EXPECT_GT(lcd_text(&lcd, TXT_MEASURE, 0, 0, text), 300);
     lcd_bitmap(&lcd, 0, 60, 2, 9, 1, "X X X X X");
     EXPECT_GOLDEN("text_gdi_clipped", lcd.frame);
-}
 
-// a&b shows ab with the b underlined and a&&b shows a&b, both measured as
-// drawn (right-aligned on column 159); a line feed starts a new line one
-// text height lower.
-TEST_F(LcdSurface, AmpersandAndLineFeedInGdiFonts)
-{
     draw(&lcd, {{TXT_RIGHT, 159, 0, "a&b"}, {TXT_RIGHT, 159, 10, "a&&b"}, {L | TXT_RIGHT, 159, 17, "a&b"},
                 {L | TXT_RIGHT, 159, 30, "a&&b"}, {0, 0, 0, "B\nx"}, {L, 40, 17, "B\nx"}});
     EXPECT_GOLDEN("text_gdi_ampersand_line_feed", lcd.frame);

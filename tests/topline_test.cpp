@@ -68,7 +68,6 @@ TEST_F(TopLineTest, Settings)
     config_free_entries(&g_config.entries);
     topline_configure(&t); // missing keys keep the current values
     EXPECT_EQ(t.date_format, forty.substr(0, 31));
-    EXPECT_EQ(t.email_interval, 0);
     strcpy(t.date_format, "dd");
     unread_mail_count = fake_unread_mail_count;
     t.unread = mail.count = 9;
