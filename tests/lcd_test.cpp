@@ -32,18 +32,6 @@ TEST_F(LcdSurface, FaceNameIsCutTo31Characters)
     EXPECT_TRUE(lf.lfHeight == -14 && lf.lfCharSet == DEFAULT_CHARSET);
 }
 
-TEST_F(LcdSurface, DestroyClearsEverythingAndIsSafeTwice)
-{
-    lcd_destroy_surface(&lcd);
-    EXPECT_TRUE(!lcd.dc && !lcd.bitmap_info && !lcd.dib && !lcd.frame && !lcd.small_font && !lcd.large_font);
-    lcd_destroy_surface(&lcd);
-    Lcd never_created{};
-    lcd_destroy_surface(&never_created);
-    // Without a surface nothing is drawn; the tiny font can still be measured.
-    EXPECT_EQ(lcd_bitmap(&lcd, 0, 0, 0, 2, 1, "XX") + lcd_text(&lcd, 0, 0, 0, "text"), 0);
-    EXPECT_EQ(lcd_text(&lcd, TXT_TINY, 0, 0, "AB"), 10);
-}
-
 // No smoothing: only 0 and 255; transparent text changes only its own pixels.
 TEST_F(LcdSurface, GdiTextWritesOnlyDarkAndLit)
 {
@@ -97,7 +85,10 @@ TEST_F(LcdSurface, GdiText)
     EXPECT_GOLDEN("text_gdi_ampersand_line_feed", lcd.frame);
 }
 
-TEST_F(LcdSurface, NullAndEmptyTextsDrawNothing)
+// Null and empty texts measure 0 and draw nothing. Destroying sets every
+// field to null and is safe again, also on a surface never created; without a
+// surface nothing is drawn, and the tiny font can still be measured.
+TEST_F(LcdSurface, NothingToDraw)
 {
     for (int flags : {0, L, (int)TXT_TINY, (int)TXT_MEASURE}) {
         EXPECT_EQ(lcd_text(&lcd, flags, 0, 0, nullptr) + lcd_text(&lcd, flags, 0, 0, ""), 0);
@@ -105,6 +96,13 @@ TEST_F(LcdSurface, NullAndEmptyTextsDrawNothing)
         EXPECT_EQ(lcd_text_wide(&lcd, flags, 0, 0, nullptr) + lcd_text_wide(&lcd, flags, 0, 0, L""), 0);
     }
     EXPECT_EQ(count(0), LCD_FRAME_BYTES);
+    lcd_destroy_surface(&lcd);
+    EXPECT_TRUE(!lcd.dc && !lcd.bitmap_info && !lcd.dib && !lcd.frame && !lcd.small_font && !lcd.large_font);
+    lcd_destroy_surface(&lcd);
+    Lcd never_created{};
+    lcd_destroy_surface(&never_created);
+    EXPECT_EQ(lcd_bitmap(&lcd, 0, 0, 0, 2, 1, "XX") + lcd_text(&lcd, 0, 0, 0, "text"), 0);
+    EXPECT_EQ(lcd_text(&lcd, TXT_TINY, 0, 0, "AB"), 10);
 }
 
 // 8-bit text is in the system code page: in 1252, A-umlaut and the euro sign,
