@@ -4,97 +4,62 @@
 #include <gtest/gtest.h>
 
 #include <limits.h>
-#include <string.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "frame.h"
+#include "golden.h"
 
 namespace {
 
 const uint8_t UNTOUCHED = 0x5A; // neither 0 nor 255: shows "left unchanged"
 
 struct Frame {
-    std::vector<uint8_t> bytes = std::vector<uint8_t>(LCD_FRAME_BYTES, UNTOUCHED);
+    std::vector<uint8_t> bytes;
+    explicit Frame(uint8_t ground = UNTOUCHED) : bytes(LCD_FRAME_BYTES, ground) {}
     uint8_t *data() { return bytes.data(); }
-    uint8_t at(int x, int y) const { return bytes[y * LCD_WIDTH + x]; } // x past 159: the next row
     int changed() const { return LCD_FRAME_BYTES - (int)std::count(bytes.begin(), bytes.end(), UNTOUCHED); }
 };
 
 const uint16_t *units(const std::u16string &s) { return (const uint16_t *)s.c_str(); }
 
-// Checks the glyph cell at (x, y) as drawn with the given TXT_INVERT/TXT_OPAQUE.
-void expect_glyph_at(const Frame &f, int code, int x, int y, int flags)
+// A 7 x 5 picture, its rows given without separators.
+const char *const P = "XXXXXX " "X     X" "XXXXXX " "X      " "X      ";
+
+// Upright at (10, 10); at x = 157 going on at the start of the next row; at
+// x = -3 starting at the end of the row above; at y = 40 losing the rows below
+// 42; at y = -1 losing its first row. A null picture and widths 0 and -3 draw
+// nothing.
+TEST(FrameBitmap, Placement)
 {
-    const uint8_t *g = tiny_font[code];
-    const uint8_t ink = (flags & TXT_INVERT) ? 0 : 255;
-    const uint8_t ground = (flags & TXT_OPAQUE) ? (uint8_t)~ink : UNTOUCHED;
-    for (int row = 0; row < TINY_HEIGHT; row++)
-        for (int col = 0; col < g[0]; col++)
-            EXPECT_EQ(f.at(x + col, y + row), ((g[1 + row] >> (g[0] - 1 - col)) & 1) ? ink : ground)
-                << "glyph " << code << " column " << col << " row " << row;
+    Frame f(0);
+    const int places[][2] = {{10, 10}, {157, 10}, {-3, 20}, {40, 40}, {0, -1}};
+    for (const auto &at : places)
+        EXPECT_EQ(frame_bitmap(f.data(), 0, at[0], at[1], 7, 5, P), 0);
+    frame_bitmap(f.data(), 0, 60, 10, 7, 5, nullptr);
+    frame_bitmap(f.data(), 0, 60, 10, 0, 5, P);
+    frame_bitmap(f.data(), 0, 60, 10, -3, 5, P);
+    EXPECT_GOLDEN("frame_bitmap_placement", f.data());
 }
 
-TEST(FrameBitmap, FlagsTable)
+// The picture with the flag sets 0 to 7 at x = 20 * flags + 2, on a dark ground
+// (rows 0 to 20) and on a lit one (rows 21 to 42); and every byte from 1 to
+// 255 as one row of a picture from (0, 14), going on in row 15: lit above 32
+// and below 128, but for '_'.
+TEST(FrameBitmap, FlagsAndLitCharacters)
 {
-    const struct {
-        int flags, lit, dark; // stored for a lit / dark character, -1 unchanged
-    } cases[] = {
-        {0, 255, 0},           {BMP_NEGATE, 0, 255},                   {BMP_NEGATE_OUT, 0, 255},
-        {BMP_TRANSPARENT, 255, -1}, {BMP_NEGATE | BMP_NEGATE_OUT, 255, 0}, {BMP_NEGATE | BMP_TRANSPARENT, -1, 255},
-        {BMP_NEGATE_OUT | BMP_TRANSPARENT, 0, -1}, {BMP_NEGATE | BMP_NEGATE_OUT | BMP_TRANSPARENT, -1, 0},
-    };
-    for (const auto &c : cases)
-        for (uint8_t beneath : {0, 255}) {
-            Frame f;
-            f.bytes.assign(LCD_FRAME_BYTES, beneath);
-            EXPECT_EQ(frame_bitmap(f.data(), c.flags, 20, 10, 2, 1, "X "), 0);
-            EXPECT_EQ(f.at(20, 10), c.lit < 0 ? beneath : c.lit) << "flags " << c.flags;
-            EXPECT_EQ(f.at(21, 10), c.dark < 0 ? beneath : c.dark) << "flags " << c.flags;
-        }
-}
-
-TEST(FrameBitmap, WhichCharactersAreLit)
-{
+    Frame f(0);
+    std::fill(f.bytes.begin() + 21 * LCD_WIDTH, f.bytes.end(), 255);
+    for (int flags = 0; flags < 8; flags++)
+        for (int y : {4, 28})
+            frame_bitmap(f.data(), flags, 20 * flags + 2, y, 7, 5, P);
     std::string all;
     for (int c = 1; c < 256; c++)
         all += (char)c;
-    Frame f;
-    frame_bitmap(f.data(), 0, 0, 0, (int)all.size(), 1, all.data());
-    for (int c = 1; c < 256; c++) // '.', '#', digits lit like 'X'; '_' and 0x80 up dark
-        EXPECT_EQ(f.at(c - 1, 0), c > 32 && c < 128 && c != '_' ? 255 : 0) << "byte " << c;
-}
-
-// No clipping left and right, only indices outside the frame are dropped.
-TEST(FrameBitmap, Placement)
-{
-    const std::string xs(35, 'X');
-    const struct {
-        const char *what;
-        int x, y, width, height;
-        const char *pixels;
-        int changed;
-        std::vector<std::pair<int, int>> lit;
-    } cases[] = {
-        {"null pixels", 0, 0, 5, 5, nullptr, 0, {}},
-        {"no width", 5, 5, 0, 3, "XXX", 0, {}},
-        {"negative width", 5, 5, -3, 3, "XXX", 0, {}},
-        {"rows without separators", 4, 2, 3, 2, "X X X", 6, {{4, 2}, {6, 2}, {5, 3}}},
-        {"7x5 at x 157 wraps", 157, 0, 7, 5, xs.c_str(), 35, {{159, 0}, {0, 1}, {3, 1}, {3, 5}}},
-        {"rows below 42 dropped", 10, 40, 2, 5, "XXXXXXXXXX", 6, {{10, 40}, {11, 42}}},
-        {"row at y -1 dropped", 0, -1, 3, 2, "XXXXXX", 3, {{0, 0}, {2, 0}}},
-        {"negative x: end of the row above", -2, 1, 4, 1, "XXXX", 4, {{158, 0}, {159, 0}, {0, 1}, {1, 1}}},
-    };
-    for (const auto &c : cases) {
-        Frame f;
-        EXPECT_EQ(frame_bitmap(f.data(), 0, c.x, c.y, c.width, c.height, c.pixels), 0);
-        EXPECT_EQ(f.changed(), c.changed) << c.what;
-        for (auto p : c.lit)
-            EXPECT_EQ(f.at(p.first, p.second), 255) << c.what << " at " << p.first << "," << p.second;
-        EXPECT_EQ(f.at(4, 1), UNTOUCHED) << c.what;
-    }
+    frame_bitmap(f.data(), 0, 0, 14, (int)all.size(), 1, all.data());
+    EXPECT_GOLDEN("frame_bitmap_flags", f.data());
 }
 
 // Huge coordinates: 32-bit index arithmetic would wrap into the frame
@@ -119,68 +84,57 @@ TEST(FrameDrawing, FarOffPlacementsDrawNothing)
     frame_text_tiny(f.data(), TXT_TINY | TXT_OPAQUE, 150, 40, units(u"\u007F\u007F\u007F"));
 }
 
-TEST(TinyFont, GlyphTable)
+// 128 code units from first, 16 a line: the first 64 at the left, the other
+// 64 from column 80. 0x81 stands in for 0, which would end the text (both
+// draw glyph 0).
+void draw_sheet(Frame *f, int first)
 {
-    for (int code = 0; code < TINY_GLYPHS; code++) {
-        const int w = tiny_font[code][0];
-        ASSERT_TRUE(w >= 1 && w <= 8) << code;
-        const bool blank = code == 0 || (code >= 21 && code <= 32); // one column, nothing lit
-        for (int row = 0; row < TINY_HEIGHT; row++)
-            EXPECT_EQ(tiny_font[code][1 + row] >> (blank ? 0 : w), 0) << "code " << code << " row " << row;
-        EXPECT_TRUE(!blank || w == 1) << code;
+    for (int line = 0; line < 8; line++) {
+        std::u16string text;
+        for (int unit = first + 16 * line; unit < first + 16 * line + 16; unit++)
+            text += (char16_t)(unit ? unit : 0x81);
+        frame_text_tiny(f->data(), 0, 80 * (line / 4), 8 * (line % 4), units(text));
     }
-    const uint8_t samples[][7] = {
-        {'A', 5, 0x0C, 0x12, 0x1E, 0x12, 0x12}, {127, 8, 0xFE, 0xC6, 0xAA, 0x92, 0xFE},
-        {'y', 5, 0x00, 0x12, 0x0E, 0x02, 0x0C},
-    };
-    for (const auto &s : samples)
-        EXPECT_EQ(memcmp(tiny_font[s[0]], s + 1, 6), 0) << "code " << (int)s[0];
 }
 
-TEST(TinyFont, FoldTable)
+// Units 0 to 127 draw their own glyphs (a line feed is the AE glyph, not a
+// line break), units 128 to 255 the folded ones.
+TEST(TinyFont, EveryGlyphAndEveryFold)
 {
-    const int cases[][2] = {
-        {'A', 'A'}, {10, 10},  {128, '$'}, {129, 0},  {145, '\''}, {159, 0},   {161, 'I'}, {176, 4},
-        {196, 9},   {215, '*'}, {223, 18}, {228, 13}, {255, 'Y'},  {256, '?'}, {0x20AC, '?'}, {0xFFFF, '?'},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(tiny_map_unit(c[0]), c[1]) << "unit " << c[0];
+    Frame glyphs(0), folds(0);
+    draw_sheet(&glyphs, 0);
+    draw_sheet(&folds, 128);
+    EXPECT_GOLDEN("text_tiny_font", glyphs.data());
+    EXPECT_GOLDEN("text_tiny_latin1", folds.data());
     for (uint32_t unit = 0; unit < 0x10000; unit++)
         ASSERT_LT((unsigned)tiny_map_unit(unit), (unsigned)TINY_GLYPHS) << unit;
 }
 
-// Each case: the glyphs expected at their columns, and how many pixels change.
+// Each case is drawn alone on an untouched frame (width, pixels changed) and,
+// at its own place, into one picture.
 TEST(TinyText, Drawing)
 {
     const int T = TXT_TINY, O = TXT_OPAQUE;
-    const struct {
-        int flags, x, y;
-        std::u16string text;
-        int width, changed;
-        std::vector<std::pair<int, int>> glyphs; // code, left column
-    } cases[] = {
-        {T, 10, 3, u"AB", 10, 25, {{'A', 10}, {'B', 15}}}, // columns 14 and 19 unchanged
-        {T | TXT_RIGHT | O, 159, 0, u"AB", 10, 50, {{'A', 150}, {'B', 155}}},
-        {T | TXT_CENTER, 80, 0, u"AB", 10, 25, {{'A', 76}, {'B', 81}}},
-        {T | TXT_CENTER, 80, 0, u"A", 5, 12, {{'A', 78}}},
-        {T | TXT_CENTER | TXT_RIGHT, 80, 0, u"AB", 10, 25, {{'A', 71}, {'B', 76}}}, // right wins
-        {T | O | TXT_INVERT, 3, 30, u"Hi 7", 12, 60, {{'H', 3}, {'i', 8}, {' ', 10}, {'7', 11}}},
-        {T, 157, 0, u"AB", 10, 25, {{'A', 157}, {'B', 162}}}, // no clipping at the right edge
-        {T | O, 0, 10, u"\u00B0C", 9, 45, {{4, 0}, {'C', 4}}},
-        {T | O, 0, 10, u"\u00E4\u00E0\u0101", 15, 75, {{13, 0}, {'A', 5}, {'?', 10}}},
-        {T | O, 0, 10, u"\u20AC5", 9, 45, {{'?', 0}, {'5', 5}}},
-        {T | O, 0, 10, u"a\nb", 16, 80, {{'a', 0}, {10, 5}, {'b', 11}}}, // a line feed is the AE glyph
-        {T | TXT_MEASURE | O, 0, 0, u"12:45", 18, 0, {}},
-        {T | O, 0, 0, u"", 0, 0, {}},
+    const struct { int flags, x, y; std::u16string text; int width, changed; } cases[] = {
+        {T, 10, 3, u"AB", 10, 25}, // columns 14 and 19 unchanged
+        {T | TXT_RIGHT | O, 159, 0, u"AB", 10, 50},
+        {T | TXT_CENTER, 80, 9, u"AB", 10, 25},
+        {T | TXT_CENTER, 80, 15, u"A", 5, 12},
+        {T | TXT_CENTER | TXT_RIGHT, 80, 21, u"AB", 10, 25}, // right wins
+        {T | O | TXT_INVERT, 3, 30, u"Hi 7", 12, 60},
+        {T, 157, 36, u"AB", 10, 25}, // no clipping at the right edge: on in the next row
+        {T | O, 0, 22, u"\u20AC5", 9, 45}, // above U+00FF: '?'
+        {T | TXT_MEASURE | O, 0, 0, u"12:45", 18, 0},
+        {T | O, 0, 0, u"", 0, 0},
     };
+    Frame sheet(0);
     for (const auto &c : cases) {
-        Frame f;
-        EXPECT_EQ(frame_text_tiny(f.data(), c.flags, c.x, c.y, units(c.text)), c.width);
-        EXPECT_EQ(tiny_text_width(units(c.text)), c.width);
-        for (auto g : c.glyphs)
-            expect_glyph_at(f, g.first, g.second, c.y, c.flags);
-        EXPECT_EQ(f.changed(), c.changed) << c.flags << " at " << c.x;
+        Frame alone;
+        EXPECT_EQ(frame_text_tiny(alone.data(), c.flags, c.x, c.y, units(c.text)), c.width);
+        EXPECT_EQ(alone.changed(), c.changed) << c.flags << " at " << c.x << "," << c.y;
+        frame_text_tiny(sheet.data(), c.flags, c.x, c.y, units(c.text));
     }
+    EXPECT_GOLDEN("text_tiny_cases", sheet.data());
     Frame f;
     EXPECT_EQ(frame_text_tiny(f.data(), TXT_TINY | TXT_OPAQUE, 0, 0, nullptr) + tiny_text_width(nullptr), 0);
 }

@@ -1,37 +1,31 @@
-// Common ground of the overlay tests (pop-ups, ticker): a millisecond clock the
-// test sets, and the global surface g_lcd, created for the test if missing.
+// Common ground of the overlay tests (pop-ups, ticker, top line): a millisecond
+// clock the test sets, and the global surface g_lcd, created if missing, dark.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <string.h>
 
-#include <vector>
-
 #include "app.h"
+#include "golden.h"
 #include "lcd.h"
 
 namespace canvas_tests {
 
-typedef std::vector<uint8_t> Frame;
-
 inline uint32_t fake_now;
 inline uint32_t fake_clock() { return fake_now; }
-inline Frame frame_copy() { return Frame(g_lcd.frame, g_lcd.frame + LCD_FRAME_BYTES); }
+inline void clear_frame() { memset(g_lcd.frame, 0, LCD_FRAME_BYTES); }
 
 class CanvasTest : public ::testing::Test {
 protected:
     AppClock saved_clock = app_clock;
-    bool created_surface = false;
+    bool created_surface = !g_lcd.frame && lcd_create_surface(&g_lcd) == 1;
 
     void SetUp() override
     {
+        ASSERT_NE(nullptr, g_lcd.frame);
         app_clock = fake_clock;
         fake_now = 1000;
-        if (!g_lcd.frame) {
-            ASSERT_EQ(1, lcd_create_surface(&g_lcd));
-            created_surface = true;
-        }
-        memset(g_lcd.frame, 0, LCD_FRAME_BYTES);
+        clear_frame();
     }
     void TearDown() override
     {

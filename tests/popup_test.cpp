@@ -1,5 +1,5 @@
-// Pop-up queue: posting, keyed updates, the hold/scroll/hold timing (with a
-// fake clock and a given text width) and the drawing into a real surface.
+// Pop-up queue: posting, keyed updates, the hold/scroll/hold timing on a fake
+// clock, and the band as drawn at its key moments.
 #include <limits.h>
 
 #include <string>
@@ -11,202 +11,164 @@ namespace {
 
 using namespace canvas_tests;
 
-// What drawing text in the large font at each x (row 8) gives on a dark frame.
-Frame reference_frame(const char *text, std::vector<int> xs)
-{
-    Frame saved = frame_copy();
-    memset(g_lcd.frame, 0, LCD_FRAME_BYTES);
-    for (int x : xs)
-        lcd_text_utf8(&g_lcd, TXT_LARGE, x, 8, text);
-    Frame result = frame_copy();
-    memcpy(g_lcd.frame, saved.data(), LCD_FRAME_BYTES);
-    return result;
-}
-
 class PopupTest : public CanvasTest {
 protected:
+    static constexpr int GONE = INT_MIN;
     PopupQueue queue = {};
-    void TearDown() override
+    void TearDown() override { popup_clear(&queue); CanvasTest::TearDown(); }
+    // One tick for a head text of the given width, without drawing, then 100
+    // ms on: the offset after it, GONE once the head has left.
+    int tick(int width)
     {
-        popup_clear(&queue);
-        CanvasTest::TearDown();
+        const PopupMessage *head = queue.head;
+        popup_begin_tick(&queue, fake_now);
+        popup_end_tick(&queue, fake_now, width);
+        fake_now += 100;
+        return queue.head == head ? queue.offset : GONE;
     }
-    // One main-loop tick at the clock's time for a head text of the given
-    // width, without drawing.
-    void tick(int width, uint32_t now = fake_now)
+    // One tick through popup_render on a dark frame.
+    int render()
     {
-        popup_begin_tick(&queue, fake_now = now);
-        popup_end_tick(&queue, now, width);
+        clear_frame();
+        const int drawn = popup_render(&queue);
+        fake_now += 100;
+        return drawn;
     }
-    // Offsets after each tick, 100 ms apart, until the head leaves (-1) or
-    // max ticks have passed.
-    std::vector<int> offsets(int width, int max = 1000)
+    std::string queued() const // "text/duration ..."
     {
-        std::vector<int> after;
-        for (PopupMessage *head = queue.head; queue.head == head && (int)after.size() < max; fake_now += 100) {
-            tick(width);
-            after.push_back(queue.head == head ? queue.offset : -1);
-        }
-        return after;
+        std::string texts;
+        for (const PopupMessage *m = queue.head; m; m = m->next)
+            texts += std::string(m->text) + "/" + std::to_string(m->duration) + " ";
+        return texts;
     }
 };
 
-TEST_F(PopupTest, PostingCountsKeepsOrderAndStopsAtSixty)
+// Durations below 1 ms mean 2000. A keyed notice behind the head takes a new
+// text in its place, its duration only grows, and the head in its last hold is
+// left alone. A full queue of 60 takes nothing, updates included.
+TEST_F(PopupTest, PostingAndKeyedUpdates)
 {
-    EXPECT_EQ(1, popup(&queue, 0, 0, "one"));
-    EXPECT_EQ(2, popup(&queue, 0, -5, "two %d", 2));
+    EXPECT_EQ(1, popup(&queue, 0, 0, "Uptime"));
+    EXPECT_EQ(2, popup(&queue, 12, -5, "Configuration %s", "updated"));
     EXPECT_EQ(3, popup(&queue, 7, 1, "short"));
     EXPECT_EQ(3, popup(&queue, 0, 1000, nullptr));
-    std::string texts;
-    for (PopupMessage *m = queue.head; m; m = m->next)
-        texts += std::string(m->text) + "/" + std::to_string(m->duration) + " ";
-    EXPECT_EQ("one/2000 two 2/2000 short/1 ", texts); // below 1 ms means 2000
-
+    EXPECT_EQ(3, popup(&queue, 12, 3000, "Configuration updated"));
+    for (int k = 0; k < 80; k++)
+        tick(300);
+    const PopupQueue before = queue;
+    EXPECT_EQ(3, popup(&queue, 12, 500, "Configuration updated!"));
+    EXPECT_TRUE(before.phase_start == queue.phase_start && before.state == 3 && queue.state == 3 &&
+                before.offset == queue.offset);
+    EXPECT_EQ("Uptime/2000 Configuration updated!/3000 short/1 ", queued());
     for (int i = 4; i <= 60; i++)
         ASSERT_EQ(i, popup(&queue, 0, 1000, "notice %d", i));
     EXPECT_EQ(60, popup(&queue, 0, 1000, "one more"));
-    EXPECT_EQ(60, popup(&queue, 7, 5000, "changed")); // no update either
-    EXPECT_STREQ("short", queue.head->next->next->text);
-    EXPECT_EQ(1u, queue.head->next->next->duration);
+    EXPECT_EQ(60, popup(&queue, 7, 5000, "changed"));
+    EXPECT_EQ(0u, queued().find("Uptime/2000 Configuration updated!/3000 short/1 notice 4/1000 "));
 }
 
-TEST_F(PopupTest, KeyedRepostBehindTheHeadKeepsOnePlace)
-{
-    popup(&queue, 0, 1000, "Uptime");
-    EXPECT_EQ(2, popup(&queue, 12, 1000, "Configuration updated"));
-    EXPECT_EQ(2, popup(&queue, 12, 3000, "Configuration updated"));
-    offsets(300, 70); // the head is in its last hold
-    const PopupQueue before = queue;
-    EXPECT_EQ(2, popup(&queue, 12, 500, "Configuration updated!"));
-    const PopupMessage *keyed = queue.head->next;
-    EXPECT_EQ(nullptr, keyed->next);
-    EXPECT_STREQ("Configuration updated!", keyed->text);
-    EXPECT_EQ(3000u, keyed->duration); // durations never shrink
-    EXPECT_TRUE(before.phase_start == queue.phase_start && before.state == 3 && queue.state == 3 &&
-                before.offset == queue.offset); // the head is left alone
-}
-
+// Under the key of the notice shown, a changed text restarts the first hold at
+// offset 0 from the unchanged start; the same text restarts the last hold.
 TEST_F(PopupTest, KeyedRepostOfTheHead)
 {
-    // A changed text restarts the first hold at offset 0, from the unchanged start.
     popup(&queue, 3, 1000, "Talking: Alice");
-    offsets(300, 15);
+    for (int k = 0; k < 15; k++)
+        tick(300);
     ASSERT_EQ(8, queue.offset);
     const uint32_t phase_start = queue.phase_start;
     EXPECT_EQ(1, popup(&queue, 3, 1000, "Talking: Bob"));
-    EXPECT_STREQ("Talking: Bob", queue.head->text);
+    EXPECT_EQ("Talking: Bob/1000 ", queued());
     EXPECT_TRUE(queue.offset == 0 && queue.state == 1 && queue.phase_start == phase_start);
-
-    // The same text in the last hold starts the last hold again.
     while (queue.state != 3)
-        tick(100, fake_now + 100);
-    const uint32_t renewed = fake_now += 900;
+        tick(100);
+    fake_now += 900;
     EXPECT_EQ(1, popup(&queue, 3, 1000, "Talking: Bob"));
-    tick(100, renewed + 999);
-    EXPECT_NE(nullptr, queue.head);
-    tick(100, renewed + 1000);
-    EXPECT_EQ(nullptr, queue.head);
+    for (int k = 0; k < 10; k++)
+        EXPECT_NE(GONE, tick(100)) << k;
+    EXPECT_EQ(GONE, tick(100));
 }
 
-// A notice that fits: 10 ticks first hold, 3 ticks scroll phase without
-// movement, 10 ticks last hold; then the next one. An empty queue draws nothing.
-TEST_F(PopupTest, NarrowNoticeShowsInTheBandForTwiceItsDuration)
-{
-    memset(g_lcd.frame, 0x55, LCD_FRAME_BYTES);
-    EXPECT_EQ(0, popup_render(&queue));
-    EXPECT_EQ(Frame(LCD_FRAME_BYTES, 0x55), frame_copy());
-
-    popup(&queue, 0, 1000, "Configuration updated");
-    popup(&queue, 0, 1000, "second");
-    memset(g_lcd.frame, 0, LCD_FRAME_BYTES);
-    EXPECT_EQ(1, popup_render(&queue));
-    EXPECT_EQ(reference_frame("Configuration updated", {0}), frame_copy()); // rows 8 to 20
-    fake_now += 100;
-    std::vector<int> expected(21, 0);
-    expected.push_back(-1); // then the next one
-    EXPECT_EQ(expected, offsets(100));
-    memset(g_lcd.frame, 0, LCD_FRAME_BYTES);
-    EXPECT_EQ(1, popup_render(&queue));
-    EXPECT_EQ(reference_frame("second", {0}), frame_copy());
-}
-
-// 300 pixels wide: holds at offset 0, scrolls 8 pixels every third tick until
-// offset + 159 >= 300 (at 144, last column at x = 155), then runs on for one
-// more duration; in a long last hold the second copy takes the first's place.
+// 300 pixels wide: 20 ticks of first hold and 2 of scroll phase at offset 0,
+// then 8 pixels every third tick up to 144 (offset + 159 >= 300, last column
+// at x = 155), and 20 ticks of last hold running on.
 TEST_F(PopupTest, WideNoticeTiming)
 {
     popup(&queue, 0, 2000, "wide");
-    std::vector<int> after = offsets(300);
-    ASSERT_EQ(97u, after.size());
-    for (int k = 0; k < 96; k++)
-        EXPECT_EQ(k < 22 ? 0 : k < 76 ? 8 * (1 + (k - 22) / 3) : 152 + 8 * ((k - 76) / 3), after[k]) << k;
-    EXPECT_EQ(144, after[75]);
-    EXPECT_EQ(-1, after[96]);
-    EXPECT_EQ(fake_now - 100, queue.phase_start);
-
-    popup_clear(&queue); // a fresh scroll step count
-    popup(&queue, 0, 10000, "wide");
-    after = offsets(300, 250); // last hold from tick 156; 296 + 8 - 80 - 300 = -76
-    EXPECT_EQ((std::vector<int>{296, -76, -76, -76, -68}), std::vector<int>(after.begin() + 212, after.begin() + 217));
+    int k = 0;
+    for (int offset; (offset = tick(300)) != GONE; k++)
+        EXPECT_EQ(k < 22 ? 0 : k < 76 ? 8 * (1 + (k - 22) / 3) : 152 + 8 * ((k - 76) / 3), offset) << k;
+    EXPECT_EQ(96, k);
 }
 
-TEST_F(PopupTest, RunningTextIsFollowedByItsStartAfterAGap)
+// An empty queue draws nothing (the meters are drawn instead). A notice that
+// fits stands at x = 0 for 23 ticks (first hold, scroll phase, last hold).
+TEST_F(PopupTest, NarrowNoticeStandsStill)
 {
-    std::string text = "Now playing:";
-    int width;
-    while ((width = lcd_text_utf8(&g_lcd, TXT_LARGE | TXT_MEASURE, 0, 0, text.c_str())) < 240)
-        text += " Wide Track Title";
-    popup(&queue, 0, 60000, "%s", text.c_str());
-    popup_render(&queue);
-    queue.state = 3;
-    queue.phase_start = fake_now;
-    for (int offset : {width - 81, width - 79, width - 8}) {
-        queue.offset = offset;
-        memset(g_lcd.frame, 0, LCD_FRAME_BYTES);
-        EXPECT_EQ(1, popup_render(&queue));
-        std::vector<int> xs = {-offset};
-        if (width - offset < 80)
-            xs.push_back(width - offset + 80);
-        EXPECT_EQ(reference_frame(text.c_str(), xs), frame_copy()) << "offset " << offset;
+    EXPECT_EQ(0, popup_render(&queue));
+    popup(&queue, 0, 1000, "Configuration updated");
+    popup(&queue, 0, 1000, "second");
+    for (int k = 0; k < 23; k++) {
+        ASSERT_EQ(1, render()) << k;
+        EXPECT_GOLDEN("popup_narrow", g_lcd.frame);
     }
+    EXPECT_EQ("second/1000 ", queued());
 }
 
-// Cut at 511 bytes, never inside a UTF-8 character; '%' in an argument is text.
-TEST_F(PopupTest, TextIsCutAt511BytesAndArgumentsAreNoFormats)
+// A UTF-8 text wider than the screen: first hold at x = 0; its end in view at
+// the first offset where offset + 159 >= width; its start following after an
+// 80-pixel gap; after the jump back, the same band 8 pixels further on.
+TEST_F(PopupTest, WideNoticeAtKeyMoments)
 {
-    const struct {
-        size_t ascii;
-        const char *tail;
-        size_t kept;
-    } cases[] = {{600, "", 511}, {509, "\xC3\xA9", 511}, {510, "\xC3\xA9", 510}, {508, "\xF0\x9F\x8E\xB5", 508}};
+    const char *text = u8"Now playing: Sigur R\u00f3s - Hopp\u00edpolla (Live at \u00c1sbyrgi, 2007)";
+    const int width = lcd_text_utf8(&g_lcd, TXT_LARGE | TXT_MEASURE, 0, 0, text);
+    popup(&queue, 0, 10000, "%s", text);
+    auto render_when = [&](auto ready) {
+        for (int k = 0; k < 1000 && !ready(); k++)
+            render();
+        render();
+    };
+    render();
+    EXPECT_GOLDEN("popup_wide_first_hold", g_lcd.frame);
+    render_when([&] { return queue.offset + 159 >= width; });
+    EXPECT_GOLDEN("popup_wide_end_in_view", g_lcd.frame);
+    render_when([&] { return width - queue.offset < 40; });
+    EXPECT_GOLDEN("popup_wide_gap", g_lcd.frame);
+    render_when([&] { return queue.offset < 0; });
+    EXPECT_GOLDEN("popup_wide_after_jump", g_lcd.frame);
+}
+
+// Cut at 511 bytes, never inside a UTF-8 character.
+TEST_F(PopupTest, TextIsCutAt511Bytes)
+{
+    const struct { size_t ascii; const char *tail; size_t kept; } cases[] = {
+        {600, "", 511}, {509, "\xC3\xA9", 511}, {510, "\xC3\xA9", 510}, {508, "\xF0\x9F\x8E\xB5", 508}};
     for (const auto &c : cases) {
         popup_clear(&queue);
-        std::string text = std::string(c.ascii, 'a') + c.tail + "zz";
+        const std::string text = std::string(c.ascii, 'a') + c.tail + "zz";
         popup(&queue, 0, 1000, "%s", text.c_str());
         EXPECT_EQ(text.substr(0, c.kept), queue.head->text) << c.ascii << " + " << c.tail;
     }
-    popup_clear(&queue);
-    popup(&queue, 0, 1000, "CPU %s", "100% %d %s %n");
-    EXPECT_STREQ("CPU 100% %d %s %n", queue.head->text);
-    EXPECT_EQ(1, popup_render(&queue));
-    EXPECT_EQ(reference_frame("CPU 100% %d %s %n", {0}), frame_copy());
 }
 
-// The millisecond counter wraps after 49.7 days: a phase begun before the wrap
-// restarts at 0, and a hold near the top of the counter lasts its duration.
+// After the 32-bit millisecond counter wraps, a phase begun before the wrap
+// counts from 0; a hold that ends beyond 2^32 still lasts its duration.
 TEST_F(PopupTest, CounterWrap)
 {
     popup(&queue, 0, 1000, "wrap");
-    tick(100, 0xFFFFFF00u);
-    tick(100, 999);
+    fake_now = 0xFFFFFF00u;
+    tick(100);
+    fake_now = 999;
+    tick(100);
     EXPECT_TRUE(queue.phase_start == 0 && queue.state == 1);
-    tick(100, 1000);
+    fake_now = 1000;
+    tick(100);
     EXPECT_EQ(2, queue.state);
 
     popup_clear(&queue);
     popup(&queue, 0, 2000, "late");
-    tick(100, 0xFFFFFC00u); // phase_start + 2000 lies beyond 2^32
-    tick(100, 0xFFFFFC00u + 1000);
+    fake_now = 0xFFFFFC00u;
+    for (int k = 0; k < 11; k++)
+        tick(100);
     EXPECT_EQ(1, queue.state);
 }
 
