@@ -102,7 +102,7 @@ TEST_F(ClockTest, AbbreviationIsDecidedAtLoadTheTimeFollowsAtOnce)
     start("CLK", "UTC"); // its subkey's rules are loaded, not applied
     fake_utc = utc_of(2024, 7, 1, 23, 59);
     EXPECT_EQ(shown(), "23:59 UTC");
-    start("CLK", "CET");
+    start("CLK", "CET"); // slot 2 from here on: the page away from column 0
     fake_utc = utc_of(2024, 3, 31, 0, 30);
     EXPECT_EQ(shown(2), "01:30 CET");
     fake_utc = utc_of(2024, 3, 31, 1, 30);

@@ -93,22 +93,7 @@ TEST(CpuLoad, PerMilleClampedToItsRange)
         EXPECT_EQ(cpu_load(&c.older, &c.newer), c.load);
 }
 
-TEST_F(CpuTest, SecondSampleAveragesTheCoresAndSurvivesReload)
-{
-    activate(2);
-    for (int s = 1; s <= CPU_HISTORY_SECONDS + 1; s++) { // core 0 at 200, core 1 at 600 + s
-        cpu.now[0] = times(cpu.prev_second[0].idle_time + 800, 1000 * s, 0);
-        cpu.now[1] = times(cpu.prev_second[1].idle_time + 400 - s, 500 * s, 500 * s);
-        cpu_second_sample(&cpu);
-    }
-    set_core(1, 700);
-    cpu_configure(&cpu); // a reload restarts the core histories only
-    ASSERT_NE(cpu.core_history, nullptr);
-    EXPECT_EQ(cpu_core_average(&cpu, 1), 0);
-    for (int j = 0; j < CPU_HISTORY_SECONDS; j++) // newest first, the 38th second dropped
-        EXPECT_EQ(cpu.load_history[j], (800 + CPU_HISTORY_SECONDS + 1 - j) / 2) << j;
-}
-
+// Processor 0 at these loads from query to query, processor 1 always busy.
 const int QUERY_LOADS[] = {100, 400, 400, 400, 900, 900, 900, 100};
 int g_queries;
 int64_t g_idle;
@@ -118,24 +103,32 @@ LONG NTAPI scripted_query(ULONG info_class, PVOID buffer, ULONG length, PULONG r
     if (info_class != 8 || length != 2 * sizeof(CpuTimes))
         return (LONG)0xC0000004; // length mismatch
     g_idle += 1000 - QUERY_LOADS[g_queries++ % 8];
-    ((CpuTimes *)buffer)[0] = ((CpuTimes *)buffer)[1] = times(g_idle, 1000 * g_queries, 0);
+    ((CpuTimes *)buffer)[0] = times(g_idle, 1000 * g_queries, 0);
+    ((CpuTimes *)buffer)[1] = times(0, 0, 1000 * g_queries);
     *returned = length;
     return 0;
 }
 
-TEST_F(CpuTest, PollSamplesEveryIntervalTick)
+// Ticks 0 to 7 with the interval 3, two samples a core and second ticks at 0 and 5.
+TEST_F(CpuTest, PollSamplesEveryIntervalAndEverySecondTick)
 {
     const NtQuerySystemInformationFn saved = nt_query_system_information;
     nt_query_system_information = scripted_query;
     activate(2, 2);
-    cpu.interval = 3, g_queries = 0, g_idle = 0, second_tick = 0;
+    cpu.interval = 3, g_queries = 0, g_idle = 0;
+    for (int j = 0; j < CPU_HISTORY_SECONDS; j++)
+        cpu.load_history[j] = j;
     for (tick_count = 0; tick_count <= 7; tick_count++)
-        cpu_poll(&cpu);
+        second_tick = tick_count % 5 == 0, cpu_poll(&cpu);
     nt_query_system_information = saved;
     EXPECT_EQ(g_queries, 8);
-    EXPECT_EQ(cpu.prev_interval[1].kernel_time, 7000); // taken at tick 6
-    EXPECT_EQ(cpu.prev_second[1].kernel_time, 0);
-    EXPECT_TRUE(cpu.core_history[2] == 900 && cpu.core_history[3] == 400); // ticks 6, 3; tick 0's dropped
+    // processor 0 over ticks 3..6 and 0..3 (the sample of tick 0 dropped), processor 1
+    EXPECT_EQ(std::vector<int>(cpu.core_history, cpu.core_history + 4), (std::vector<int>{900, 400, 1000, 1000}));
+    // the mean of both over ticks 0..5 and up to tick 0, then the older seconds, the two oldest dropped
+    EXPECT_TRUE(cpu.load_history[0] == 800 && cpu.load_history[1] == 550 && cpu.load_history[2] == 0 &&
+                cpu.load_history[36] == 34);
+    cpu_configure(&cpu); // a reload restarts the core histories only
+    EXPECT_TRUE(cpu.core_history && cpu_core_average(&cpu, 1) == 0 && cpu.load_history[0] == 800);
 }
 
 struct WorkingSet {
