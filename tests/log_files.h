@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "util.h"
@@ -18,14 +20,8 @@ inline std::string log_path(const char *file_name)
 
 inline std::string read_binary_file(const std::string &path)
 {
-    std::string text;
-    if (FILE *file = fopen(path.c_str(), "rb")) {
-        char chunk[4096];
-        for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;)
-            text.append(chunk, n);
-        fclose(file);
-    }
-    return text;
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 inline std::string unique_token(const char *tag)
@@ -34,6 +30,18 @@ inline std::string unique_token(const char *tag)
     char token[96];
     snprintf(token, sizeof token, "%s_%lu_%lu_%d", tag, GetCurrentProcessId(), GetTickCount(), ++serial);
     return token;
+}
+
+// The system's own text for an error code, as FormatMessageA gives it; empty
+// when it has none.
+inline std::string system_message(DWORD code)
+{
+    char *text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, code, 0, (LPSTR)&text, 0, nullptr);
+    std::string result = text ? text : "";
+    LocalFree(text);
+    return result;
 }
 
 // The whole line of a log file that holds token, without its CR LF; empty
