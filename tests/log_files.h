@@ -45,18 +45,15 @@ inline std::string system_message(DWORD code)
 }
 
 // The whole line of a log file that holds token, without its CR LF; empty
-// when there is none. ended tells whether a CR LF follows it.
-inline std::string log_line_with(const char *file_name, const std::string &token, bool *ended = nullptr)
+// when there is none.
+inline std::string log_line_with(const char *file_name, const std::string &token)
 {
     std::string text = read_binary_file(log_path(file_name));
     size_t at = text.find(token);
     if (at == std::string::npos)
         return "";
     size_t start = text.rfind('\n', at) + 1; // npos + 1 is 0
-    size_t end = text.find("\r\n", at);
-    if (ended)
-        *ended = end != std::string::npos;
-    return text.substr(start, (end == std::string::npos ? text.size() : end) - start);
+    return text.substr(start, text.find("\r\n", at) - start);
 }
 
 inline int count_occurrences(const std::string &text, const std::string &what)
