@@ -29,26 +29,18 @@ Pairs parse_pairs(const std::string &text)
 
 TEST(ConfigSyntax, LinesReadAsKeyAndValue)
 {
-    const Pairs two = {{"a", "1"}, {"b", "2 # x"}};
     const struct {
         std::string text;
         Pairs expected;
     } cases[] = {
-        {"  key   value  ", {{"key", "value"}}},
-        {"\tkey\tvalue with  blanks\t", {{"key", "value with  blanks"}}},
-        {"k\vv\f", {{"k", "v"}}},
-        {"a#b c", {{"a#b", "c"}}},
-        {"testwindow", {}},
-        {"testwindow   \t", {}},
-        {"linger = 20", {{"linger", "= 20"}}},
-        {"a 1 b 2", {{"a", "1 b 2"}}},
-        {std::string("k v\0hidden x", 12), {{"k", "v"}}},
-        {"\x80\xff \xfe\x7f", {{"\x80\xff", "\xfe\x7f"}}},
-        // every kind of line end, blank lines, indentation and comments read the same
-        {"a 1\r\n# c\r\nb 2 # x\r\n", two},
-        {"a 1\n# c\nb 2 # x", two},
-        {"a 1\r# c\rb 2 # x\r", two},
-        {"\n\r\n  a 1  \r\r\n\t# c\n\n\tb 2 # x   \r\n\r\n", two},
+        {"  key   value  ", {{"key", "value"}}},           {"\tkey\tvalue with  blanks\t", {{"key", "value with  blanks"}}},
+        {"k\vv\f", {{"k", "v"}}},                          {"a#b c", {{"a#b", "c"}}},
+        {"testwindow", {}},                                {"testwindow   \t", {}},
+        {"linger = 20", {{"linger", "= 20"}}},             {"a 1 b 2", {{"a", "1 b 2"}}},
+        {"\x80\xff \xfe\x7f", {{"\x80\xff", "\xfe\x7f"}}}, {std::string("k v\0hidden x", 12), {{"k", "v"}}},
+        // lone CRs, blank lines, indentation and comments (CR LF and LF: the file tests)
+        {"a 1\r# c\rb 2 # x\r", {{"a", "1"}, {"b", "2 # x"}}},
+        {"\n\r\n  a 1  \r\r\n\t# c\n\n\tb 2 # x   \r\n\r\n", {{"a", "1"}, {"b", "2 # x"}}},
     };
     for (const auto &c : cases)
         EXPECT_EQ(parse_pairs(c.text), c.expected) << c.text;
@@ -59,16 +51,11 @@ TEST(ConfigSyntax, LinesReadAsKeyAndValue)
 TEST(ConfigStore, LetterCase)
 {
     ConfigEntry *entries = nullptr;
-    EXPECT_EQ(config_put(&entries, "TestWindow", "1"), CONFIG_PUT_NEW);
-    EXPECT_EQ(config_put(&entries, "testwindow", "0"), CONFIG_PUT_UPDATED);
     EXPECT_EQ(config_put(&entries, "date_format", "ddd"), CONFIG_PUT_NEW);
     EXPECT_EQ(config_put(&entries, "DATE_FORMAT", "DDD"), CONFIG_PUT_SAME);
+    EXPECT_STREQ(config_find(entries, "Date_Format")->value, "ddd");
     EXPECT_EQ(config_put(&entries, "\xC4", "1"), CONFIG_PUT_NEW);
     EXPECT_EQ(config_put(&entries, "\xE4", "2"), CONFIG_PUT_NEW) << "ASCII-only folding";
-    ASSERT_NE(config_find(entries, "TESTWINDOW"), nullptr);
-    EXPECT_STREQ(config_find(entries, "TESTWINDOW")->key, "TestWindow");
-    EXPECT_STREQ(config_find(entries, "TESTWINDOW")->value, "0");
-    EXPECT_STREQ(config_find(entries, "date_format")->value, "ddd");
     EXPECT_EQ(config_find(entries, nullptr), nullptr);
     EXPECT_NE(config_stricmp("@", "`"), 0); // neighbours of the letter ranges do not fold
     config_free_entries(&entries);
