@@ -49,12 +49,8 @@ protected:
         std::filesystem::remove_all(root, ignored);
     }
     std::string path(const char *relative) { return root + relative; }
-    void write(const char *relative, const std::string &text)
-    {
-        std::ofstream(path(relative), std::ios::binary) << text;
-    }
-    // Moves the last-write time by seconds.
-    void touch(const char *relative, int seconds)
+    void write(const char *relative, const std::string &text) { std::ofstream(path(relative), std::ios::binary) << text; }
+    void touch(const char *relative, int seconds) // moves the last-write time
     {
         const std::filesystem::path file = path(relative);
         std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(seconds));
@@ -143,18 +139,22 @@ TEST_F(ConfigFiles, ReloadRebuildsTheWholeStore)
     EXPECT_EQ(config_check_reload(&config), 0);
 }
 
-// A settings file without any setting warns like a missing one, and is watched.
+// A settings file without any setting warns like a missing one, and is
+// watched. Numbers read as their leading digits, negative ones as 0 where the
+// key says so; names keep 31 characters; the not_edited reminder comes at
+// start-up and after every reload.
 TEST_F(ConfigFiles, InitFindsTheFoldersAndAppliesTheSettings)
 {
+    const char *warning = "Warning: Cannot open settings file 'pixwick.txt'";
     write("cwd\\pixwick.txt", "# nothing set yet\nanimate_start\n");
     config_init(&config);
     EXPECT_EQ(config.file_count, 1);
-    const char *warning = "Warning: Cannot open settings file 'pixwick.txt'";
     EXPECT_EQ(count_popups(warning, 0, 5000), 1);
     EXPECT_EQ(g_general.animate_start, 1);
 
     popup_clear(&g_popups);
-    write("cwd\\pixwick.txt", "animate_start 7\n");
+    write("cwd\\pixwick.txt", "animate_start 7\nlinger -5\nconfig_refresh 12abc\nuse_hid 0x10\nnot_edited 1\n"
+                              "small_font_name " + std::string(40, 'F') + "\n");
     config_init(&config);
     char exe[MAX_PATH];
     GetModuleFileNameA(nullptr, exe, sizeof exe);
@@ -162,27 +162,13 @@ TEST_F(ConfigFiles, InitFindsTheFoldersAndAppliesTheSettings)
     EXPECT_STREQ(config.exe_dir, exe);
     EXPECT_EQ(std::string(config.docs_dir), log_path(""));
     EXPECT_EQ(g_general.animate_start + count_popups(warning, 0, 5000), 7);
-}
-
-// Numbers read as their leading digits, negative ones as 0 where the key
-// says so; names keep 31 characters; not_edited warns at every apply.
-TEST(GeneralSettings, ReadFromTheStore)
-{
-    Config config = {};
-    popup_clear(&g_popups);
-    const char *pairs[][2] = {{"linger", "-5"}, {"config_refresh", "12abc"}, {"use_hid", "0x10"},
-                              {"not_edited", "1"}, {"small_font_name", "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF"}};
-    for (const auto &pair : pairs)
-        config_put(&config.entries, pair[0], pair[1]);
-    config_apply_general(&config);
-    config_apply_general(&config);
     EXPECT_EQ(g_general.linger + g_general.use_hid, 0);
     EXPECT_EQ(g_general.config_refresh, 12);
     EXPECT_EQ(std::string(g_general.small_font_name), std::string(31, 'F'));
-    EXPECT_EQ(count_popups("Please edit the 'pixwick.txt' file!", 0, 5000), 2);
     EXPECT_EQ(config_get_int(&config, "NOT_EDITED", 5) + config_get_int(&config, "absent", 5), 6);
-    config_clear(&config);
-    popup_clear(&g_popups);
+    touch("cwd\\pixwick.txt", 10);
+    EXPECT_EQ(config_check_reload(&config), 1);
+    EXPECT_EQ(count_popups("Please edit the 'pixwick.txt' file!", 0, 5000), 2);
 }
 
 } // namespace
