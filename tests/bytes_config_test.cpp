@@ -33,7 +33,7 @@ TEST(ConfigSyntax, LinesReadAsKeyAndValue)
         std::string text;
         Pairs expected;
     } cases[] = {
-        {"  key   value  ", {{"key", "value"}}},           {"\tkey\tvalue with  blanks\t", {{"key", "value with  blanks"}}},
+        {"  key   value  ", {{"key", "value"}}},           {"\tkey\tvalue  blanks\t", {{"key", "value  blanks"}}},
         {"k\vv\f", {{"k", "v"}}},                          {"a#b c", {{"a#b", "c"}}},
         {"testwindow", {}},                                {"testwindow   \t", {}},
         {"linger = 20", {{"linger", "= 20"}}},             {"a 1 b 2", {{"a", "1 b 2"}}},

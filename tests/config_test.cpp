@@ -49,17 +49,13 @@ protected:
         std::filesystem::remove_all(root, ignored);
     }
     std::string path(const char *relative) { return root + relative; }
-    void write(const char *relative, const std::string &text) { std::ofstream(path(relative), std::ios::binary) << text; }
+    void write(const char *relative, const std::string &t) { std::ofstream(path(relative), std::ios::binary) << t; }
     void touch(const char *relative, int seconds) // moves the last-write time
     {
         const std::filesystem::path file = path(relative);
         std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(seconds));
     }
-    std::string value(const char *key)
-    {
-        const char *v = config_get(&config, key);
-        return v ? v : "<missing>";
-    }
+    std::string value(const char *key) { return config_get(&config, key) ? config_get(&config, key) : "<missing>"; }
 };
 
 TEST_F(ConfigFiles, SearchesCurrentFolderThenExeThenDocuments)
@@ -121,9 +117,9 @@ TEST_F(ConfigFiles, ReloadRebuildsTheWholeStore)
     EXPECT_NE(g_lcd.small_font, nullptr);
     EXPECT_EQ(config_check_reload(&config), 0); // the new time is recorded
 
-    write("cwd\\pixwick.txt", "include extra.txt\n"); // linger deleted
+    write("cwd\\pixwick.txt", "include extra.txt\n"); // linger deleted, then the file locked
     touch("cwd\\pixwick.txt", 60);
-    HANDLE locked = CreateFileA(path("cwd\\pixwick.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
+    HANDLE locked = CreateFileA(path("cwd\\pixwick.txt").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
     EXPECT_EQ(config_check_reload(&config), 0);
     CloseHandle(locked);
     EXPECT_EQ(config_check_reload(&config), 1);

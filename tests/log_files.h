@@ -4,7 +4,6 @@
 #pragma once
 #include <windows.h>
 
-#include <stdio.h>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -27,9 +26,8 @@ inline std::string read_binary_file(const std::string &path)
 inline std::string unique_token(const char *tag)
 {
     static int serial;
-    char token[96];
-    snprintf(token, sizeof token, "%s_%lu_%lu_%d", tag, GetCurrentProcessId(), GetTickCount(), ++serial);
-    return token;
+    return std::string(tag) + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()) +
+           "_" + std::to_string(++serial);
 }
 
 // The system's own text for an error code, as FormatMessageA gives it; empty

@@ -21,13 +21,12 @@ TEST(SystemDescription, LinesStayInBounds)
     } cases[] = {
         {{6, 0, 6002, "Service Pack 2", 1, 9, 4, 0x03, 1, 1},
          "Windows Vista Home Premium Edition AMD64 version 6.0.6002 Service Pack 2  4 CPU(s)\n" + VISTA + WOW64},
-        {{10, 0, 19045, "", 1, 0, 8, 0x21, 1, 0}, "Windows Vista UNKNOWN x86 version 10.0.19045   8 CPU(s)\n" + VISTA},
+        {{10, 0, 0x80000001u, "", 1, 12, 8, 0x21, 1, 0},
+         "Windows Vista UNKNOWN version 10.0.2147483649   8 CPU(s)\n" + VISTA},
         {{5, 2, 3790, "Service Pack 2", 1, 9, 2, 0, 0, 0},
          "Windows Server 2003 AMD64 version 5.2.3790 Service Pack 2  2 CPU(s)\n"},
         {{5, 3, 1, "", 1, 0, 1, 0, 0, 1}, " x86 version 5.3.1   1 CPU(s)\n" + WOW64},
         {{6, 0, 6001, "", 3, 6, 16, 0x08, 1, 0}, "Windows Server 2008 IA64 version 6.0.6001   16 CPU(s)\n" + VISTA},
-        {{6, 2, 0x80000001u, "", 1, 12, 4, 0xABCDABCD, 1, 0},
-         "Windows Vista UNLICENSED version 6.2.2147483649   4 CPU(s)\n" + VISTA},
     };
     for (const Case &c : cases) {
         char text[512];
@@ -53,13 +52,12 @@ TEST(SystemDescription, ThisMachineIsWrittenToSystemLog)
     gather_system_facts(&f);
     char text[512];
     format_system_description(&f, text, sizeof text);
-    const std::string expected = std::string(text, strchr(text, '\n')) + "\r\n" + VISTA.substr(0, VISTA.size() - 1);
+    const std::string expected = std::string(text, strchr(text, '\n')) + "\r\nThis is a Windows Vista machine.\r\n";
     bool found = false;
     for (int attempt = 0; attempt < 3 && !found; attempt++) {
         os_is_vista = 0;
         describe_system();
-        EXPECT_EQ(os_is_vista, 1);
-        found = read_binary_file(log_path("system.txt")).find(expected + "\r\n") != std::string::npos;
+        found = os_is_vista == 1 && read_binary_file(log_path("system.txt")).find(expected) != std::string::npos;
     }
     EXPECT_TRUE(found) << expected;
 }
