@@ -1,11 +1,12 @@
 // The G13/G15 HID reports: the 992-byte display report, the five input
-// report forms, the scan codes and keystrokes derived from them.
+// report forms and the keystrokes derived from them.
 #include <gtest/gtest.h>
 
 #include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <random>
 #include <vector>
@@ -17,84 +18,61 @@ namespace {
 
 typedef std::vector<uint8_t> Bytes;
 
-Bytes report_of(const Bytes &frame)
+Bytes report_of(const uint8_t *frame)
 {
     Bytes report(HID_OUTPUT_REPORT_BYTES, 0xEE);
-    hid_build_output_report(frame.empty() ? nullptr : frame.data(), report.data());
+    hid_build_output_report(frame, report.data());
     return report;
 }
 
 // Byte 32 + 160 * (y / 8) + x, bit y % 8, worked out by hand.
-TEST(HidOutputReport, SinglePixels)
+TEST(HidOutputReport, SinglePixelsAndALitFrame)
 {
     const struct {
         int x, y, byte, value;
     } cases[] = {
-        {0, 0, 32, 0x01},    {159, 0, 191, 0x01},  {0, 42, 832, 0x04}, {159, 42, 991, 0x04},
-        {0, 7, 32, 0x80},    {0, 8, 192, 0x01},    {80, 23, 432, 0x80}, {5, 40, 837, 0x01},
-        {5, 41, 837, 0x02},  {77, 42, 909, 0x04},  {-1, -1, 0, 0}, // a dark frame
+        {0, 0, 32, 0x01}, {159, 0, 191, 0x01}, {0, 42, 832, 0x04}, {159, 42, 991, 0x04},
+        {0, 7, 32, 0x80}, {0, 8, 192, 0x01},   {77, 42, 909, 0x04},
     };
-    for (const auto &c : cases) {
-        Bytes frame(LCD_FRAME_BYTES, 0);
-        if (c.x >= 0)
-            frame[c.y * LCD_WIDTH + c.x] = 255;
-        Bytes expected(HID_OUTPUT_REPORT_BYTES, 0);
-        expected[0] = 3;
-        expected[c.byte] |= (uint8_t)c.value;
-        EXPECT_EQ(report_of(frame), expected) << "pixel " << c.x << "," << c.y;
-        if (c.x < 0) {
-            EXPECT_EQ(report_of(Bytes()), expected) << "null frame";
-        }
-    }
-}
-
-TEST(HidOutputReport, LitFrameLeavesTheHeaderAndUnusedBitsClear)
-{
-    Bytes lit = report_of(Bytes(LCD_FRAME_BYTES, 255)), expected(HID_OUTPUT_REPORT_BYTES, 0xFF);
-    std::fill(expected.begin(), expected.begin() + 32, 0);
-    std::fill(expected.begin() + 832, expected.end(), 0x07); // rows 40 to 42 only
+    Bytes expected(HID_OUTPUT_REPORT_BYTES, 0);
     expected[0] = 3;
-    EXPECT_EQ(lit, expected);
+    EXPECT_EQ(report_of(nullptr), expected) << "null frame: dark";
+    for (const auto &c : cases) {
+        Bytes frame(LCD_FRAME_BYTES, 0), with_pixel = expected;
+        frame[c.y * LCD_WIDTH + c.x] = 255;
+        with_pixel[c.byte] = (uint8_t)c.value;
+        EXPECT_EQ(report_of(frame.data()), with_pixel) << "pixel " << c.x << "," << c.y;
+    }
+    // every pixel lit: the header stays clear, the last band has rows 40 to 42 only
+    std::fill(expected.begin() + 32, expected.end(), 0xFF);
+    std::fill(expected.begin() + 832, expected.end(), 0x07);
+    EXPECT_EQ(report_of(Bytes(LCD_FRAME_BYTES, 255).data()), expected);
 }
 
-// "bit n of byte m -> entry k" for each form, written out from the device
-// documentation: the oracle for the decoder.
-struct BitRule {
-    int byte, bit, entry;
-};
+// The five input report forms as written in the device documentation, the
+// oracle for the decoder: for each byte from byte 1 on, the KeyState entry of
+// bits 0 to 7 (_: none). Bytes 1 and 2 of the 8-byte form are the raw axes.
+const int _ = -1;
 struct Form {
     int length, id;
-    std::vector<BitRule> rules;
+    std::vector<std::array<int, 8>> bytes;
 };
-
-// Bits first..last of a byte onto consecutive entries.
-std::vector<BitRule> bits(int byte, int first, int last, int entry)
-{
-    std::vector<BitRule> out;
-    for (int bit = first; bit <= last; bit++)
-        out.push_back({byte, bit, entry + bit - first});
-    return out;
-}
-
-std::vector<BitRule> join(std::initializer_list<std::vector<BitRule>> parts)
-{
-    std::vector<BitRule> out;
-    for (const auto &part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
-}
-
-const std::vector<Form> FORMS = {
-    {4, 2, join({bits(1, 0, 7, 0), bits(2, 0, 3, 8), bits(2, 4, 7, 22), {{3, 0, 31}}})},
-    {5, 2, join({bits(1, 0, 5, 0), bits(1, 6, 7, 22), bits(2, 5, 7, 24), bits(2, 1, 4, 27), {{2, 0, 31}}})},
-    {5, 3, join({bits(1, 0, 7, 0), bits(2, 0, 7, 8), bits(3, 0, 1, 16), bits(3, 4, 7, 22), {{3, 3, 31}},
-                 bits(4, 0, 4, 26)})},
-    {8, 1, join({bits(3, 0, 7, 0), bits(4, 0, 7, 8), bits(5, 0, 5, 16), {{5, 7, 31}}, bits(6, 0, 4, 26),
-                 bits(6, 5, 7, 22), {{7, 0, 25}}, bits(7, 1, 3, 32)})},
-    {9, 2, {{1, 0, 0},  {2, 1, 1},  {3, 2, 2},  {4, 3, 3},  {5, 4, 4},  {6, 5, 5},  {2, 0, 6},
-            {3, 1, 7},  {4, 2, 8},  {5, 3, 9},  {6, 4, 10}, {7, 5, 11}, {1, 2, 12}, {2, 3, 13},
-            {3, 4, 14}, {4, 5, 15}, {5, 6, 16}, {8, 6, 17}, {6, 0, 22}, {7, 1, 23}, {8, 2, 24},
-            {7, 6, 25}, {8, 7, 26}, {2, 7, 27}, {3, 7, 28}, {4, 7, 29}, {5, 7, 30}, {1, 7, 31}}},
+const Form FORMS[] = {
+    {4, 2, {{0, 1, 2, 3, 4, 5, 6, 7}, {8, 9, 10, 11, 22, 23, 24, 25}, {31, _, _, _, _, _, _, _}}},
+    {5, 2, {{0, 1, 2, 3, 4, 5, 22, 23}, {31, 27, 28, 29, 30, 24, 25, 26}}},
+    {5, 3, {{0, 1, 2, 3, 4, 5, 6, 7}, {8, 9, 10, 11, 12, 13, 14, 15}, {16, 17, _, 31, 22, 23, 24, 25},
+            {26, 27, 28, 29, 30, _, _, _}}},
+    {8, 1, {{_, _, _, _, _, _, _, _}, {_, _, _, _, _, _, _, _}, {0, 1, 2, 3, 4, 5, 6, 7},
+            {8, 9, 10, 11, 12, 13, 14, 15}, {16, 17, 18, 19, 20, 21, _, 31}, {26, 27, 28, 29, 30, 22, 23, 24},
+            {25, 32, 33, 34, _, _, _, _}}},
+    {9, 2, {{0, _, 12, _, _, _, _, 31},  // the keys run diagonally over the bytes
+            {6, 1, _, 13, _, _, _, 27},
+            {_, 7, 2, _, 14, _, _, 28},
+            {_, _, 8, 3, _, 15, _, 29},
+            {_, _, _, 9, 4, _, 16, 30},
+            {22, _, _, _, 10, 5, _, _},
+            {_, 23, _, _, _, 11, 25, _},
+            {_, _, 24, _, _, _, 17, 26}}},
 };
 
 KeyState expected_state(const Bytes &report)
@@ -102,9 +80,10 @@ KeyState expected_state(const Bytes &report)
     KeyState state = {};
     for (const Form &form : FORMS)
         if ((int)report.size() == form.length && report[0] == form.id)
-            for (const BitRule &rule : form.rules)
-                if ((report[rule.byte] >> rule.bit) & 1)
-                    state.entry[rule.entry] = 255;
+            for (size_t byte = 1; byte <= form.bytes.size(); byte++)
+                for (int bit = 0; bit < 8; bit++)
+                    if (form.bytes[byte - 1][bit] != _ && ((report[byte] >> bit) & 1))
+                        state.entry[form.bytes[byte - 1][bit]] = 255;
     if (report.size() == 8 && report[0] == 1) {
         state.entry[KEY_AXIS_X] = report[1];
         state.entry[KEY_AXIS_Y] = report[2];
@@ -124,38 +103,6 @@ KeyState parse(const Bytes &report)
     return state;
 }
 
-std::vector<int> held(const KeyState &state)
-{
-    std::vector<int> out;
-    for (int k = 0; k < KEY_STATE_ENTRIES; k++)
-        if (state.entry[k])
-            out.push_back(k);
-    return out;
-}
-
-// A few reports worked by hand, checking the oracle above; the random test
-// below covers every rule and length against it.
-TEST(HidParseReport, HandWorkedReports)
-{
-    const struct {
-        Bytes report;
-        std::vector<int> pressed; // entries at 255, all others 0
-    } cases[] = {
-        {{2, 0, 0xE1, 0xFF, 0xFF}, {24, 25, 26, 31}}, {{3, 0, 0, 0x04, 0xFF}, {26, 27, 28, 29, 30}},
-        {{1, 0, 0, 0, 0, 0, 0, 0xFF}, {25, 32, 33, 34}}, {{2, 0, 0, 0, 0, 0, 0, 0, 0xFF}, {17, 24, 26}},
-        {{2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {}}, {{2}, {}}, {{}, {}},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(held(parse(c.report)), c.pressed) << ::testing::PrintToString(c.report);
-    KeyState state = parse({1, 0x12, 0xEF, 0, 0, 0, 0, 0}); // raw axis bytes
-    EXPECT_TRUE(state.entry[KEY_AXIS_X] == 0x12 && state.entry[KEY_AXIS_Y] == 0xEF);
-    for (int length : {5, -5}) {
-        memset(&state, 0xFF, sizeof state);
-        hid_parse_report(length < 0 ? Bytes(5, 3).data() : nullptr, length, &state);
-        EXPECT_TRUE(held(state).empty());
-    }
-}
-
 KeyState state_with(std::initializer_list<int> pressed)
 {
     KeyState state = {};
@@ -164,70 +111,18 @@ KeyState state_with(std::initializer_list<int> pressed)
     return state;
 }
 
-typedef std::vector<std::pair<unsigned, unsigned>> Events;
-
-Events events_between(const KeyState &before, const KeyState &after)
+TEST(HidKeys, KeystrokesSoftButtonsAndLogText)
 {
+    // in increasing index, presses 8 and releases 10; soft buttons, the
+    // unforwarded 26 and 31 and the axes give none
+    KeyState before = state_with({1, 25, 26, 33}), after = state_with({0, 25, 27, 29, 31, 34});
+    after.entry[KEY_AXIS_X] = 0x90;
     HidKeyEvent events[KEY_STATE_ENTRIES];
-    Events out;
-    for (int i = 0, n = hid_key_events(&before, &after, events); i < n; i++)
-        out.push_back({events[i].scan_code, events[i].flags});
-    return out;
-}
-
-TEST(HidKeys, ScanCodeOfEveryIndex)
-{
-    const unsigned codes[35] = {0x20, 0x2E, 0x30, 0x22, 0x24, 0x10, 0x19, 0x6A, 0x69, 0x68, 0x67, 0x65,
-                                0x66, 0x32, 0x6C, 0x6D, 0x6B, 0x21, 0x5F, 0x3C, 0x05, 0x16, 0x3B, 0x08,
-                                0x07, 0x42, 0,    0,    0,    0,    0,    0,    0x3D, 0x3E, 0x40};
-    for (int k = 0; k < 35; k++) {
-        EXPECT_EQ(hid_key_scancode(k, 255), codes[k] ? 0xE000u | codes[k] : 0) << k;
-        EXPECT_EQ(hid_key_scancode(k, 1), codes[k] ? 0xE000u | codes[k] : 0) << k;
-        EXPECT_EQ(hid_key_scancode(k, 0), codes[k] ? 0xE080u | codes[k] : 0) << k;
-    }
-    for (int k : {-1000, -1, 35, 36, 37, 255, 1 << 30})
-        EXPECT_EQ(hid_key_scancode(k, 255), 0u) << k;
-}
-
-TEST(HidKeys, KeystrokesForChanges)
-{
-    // G key of the 8-byte report: press E03D, then release E0BD with the key-up flag
-    KeyState pressed = parse({1, 0, 0, 0, 0, 0, 0, 2});
-    EXPECT_EQ(events_between(state_with({}), pressed), (Events{{0xE03D, 8}}));
-    EXPECT_EQ(events_between(pressed, parse({1, 0, 0, 0, 0, 0, 0, 0})), (Events{{0xE0BD, 10}}));
-    // a report of unexpected length releases every held forwarded key
-    KeyState keys = parse({3, 0x01, 0, 0x09, 0x02}); // 0 and 16, unforwarded 31, soft button 27
-    EXPECT_EQ(events_between(keys, parse({3, 0x01, 0, 0x09, 0x02, 0})), (Events{{0xE0A0, 10}, {0xE0EB, 10}}));
-    // in increasing index; axes and unforwarded entries give none
-    EXPECT_EQ(events_between(state_with({1, 25, 33}), state_with({0, 25, 34, 27})),
-              (Events{{0xE020, 8}, {0xE0AE, 10}, {0xE0BE, 10}, {0xE040, 8}}));
-    KeyState axes = parse({1, 0x10, 0x20, 0, 0, 0, 0, 0});
-    EXPECT_TRUE(events_between(axes, parse({1, 0x90, 0, 0, 0, 0x80, 0x1F, 0})).empty());
-}
-
-TEST(HidKeys, SoftButtonsFromEveryFormThatCarriesThem)
-{
-    KeyState state = state_with({27, 29, 26, 31, 0, 34});
-    EXPECT_EQ(hid_soft_buttons(&state), 5u);
-    for (const Bytes &report : {Bytes{2, 0, 0x1E, 0, 0}, Bytes{3, 0, 0, 0, 0x1E}, Bytes{1, 0, 0, 0, 0, 0, 0x1E, 0},
-                                Bytes{2, 0, 0x80, 0x80, 0x80, 0x80, 0, 0, 0}}) {
-        state = parse(report);
-        EXPECT_EQ(hid_soft_buttons(&state), 15u) << ::testing::PrintToString(report);
-    }
-}
-
-TEST(HidDevices, SupportedAndEligible)
-{
-    for (unsigned product : {0x0A07u, 0xC222u, 0xC227u, 0xC21Cu, 0xC22Du, 0xC22Eu})
-        EXPECT_TRUE(hid_device_supported(0x046D, product) && !hid_device_supported(0x046E, product)) << product;
-    for (unsigned product : {0u, 0xC221u, 0xC226u, 0xC22Fu, 0xC52Bu, 0x1C22Eu})
-        EXPECT_EQ(hid_device_supported(0x046D, product), 0) << product;
-    EXPECT_EQ(hid_device_supported(0x1046D, 0xC222), 0);
-    // only the vendor-defined collection (or an unknown one) takes the display report
-    const unsigned pages[][2] = {{0, 1}, {0xFF00, 1}, {0xFFA0, 1}, {0x0001, 0}, {0x000C, 0}};
-    for (const auto &p : pages)
-        EXPECT_EQ(hid_device_eligible(0x046D, 0xC21C, p[0]), (int)p[1]) << p[0];
-    EXPECT_EQ(hid_device_eligible(0x046D, 0xC52B, 0xFF00), 0);
+    ASSERT_EQ(hid_key_events(&before, &after, events), 4);
+    const unsigned expected[4][2] = {{0xE020, 8}, {0xE0AE, 10}, {0xE0BE, 10}, {0xE040, 8}};
+    for (int i = 0; i < 4; i++)
+        EXPECT_TRUE(events[i].scan_code == expected[i][0] && events[i].flags == expected[i][1]) << i;
+    EXPECT_EQ(hid_soft_buttons(&after), 5u);
 
     char text[] = "a\tb\r\n\x1f" "c \x7f\xc3\xa9";
     hid_log_clean(text);
@@ -235,12 +130,10 @@ TEST(HidDevices, SupportedAndEligible)
 }
 
 // Random reports of every length 0..64, read from buffers of exactly that
-// size: the decoder stays within them and agrees with the documented rules,
-// and the keystrokes derived from its states are well formed.
+// size: the decoder stays within them and agrees with the documented forms.
 TEST(HidParseReport, RandomReportsOfEveryLength)
 {
     std::mt19937 random(20240601u);
-    KeyState previous = {};
     for (int length = 0; length <= 64; length++) {
         for (int round = 0; round < 3000; round++) {
             Bytes report(length);
@@ -250,16 +143,13 @@ TEST(HidParseReport, RandomReportsOfEveryLength)
                 report[0] = (uint8_t)(random() % 5); // hit the known ids often
             KeyState state = parse(report), expected = expected_state(report);
             ASSERT_EQ(memcmp(&expected, &state, sizeof state), 0) << "length " << length << " round " << round;
-            ASSERT_LE(hid_soft_buttons(&state), 15u);
-            HidKeyEvent events[KEY_STATE_ENTRIES];
-            int n = hid_key_events(&previous, &state, events);
-            ASSERT_TRUE(n >= 0 && n <= 29); // 0..25 and 32..34
-            for (int i = 0; i < n; i++) {
-                ASSERT_EQ(events[i].scan_code & 0xFF00, 0xE000);
-                ASSERT_EQ(events[i].flags, (events[i].scan_code & 0x80) ? 10 : 8);
-            }
-            previous = state;
         }
+    }
+    const KeyState released = {};
+    for (int length : {5, -5}) { // a null report or a negative length
+        KeyState state = state_with({0, 27, 34});
+        hid_parse_report(length < 0 ? Bytes(5, 3).data() : nullptr, length, &state);
+        EXPECT_EQ(memcmp(&state, &released, sizeof state), 0) << length;
     }
 }
 

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
-#include <vector>
 
 #include "config.h"
 #include "lcd.h"
@@ -20,26 +22,19 @@ int count_popups(const char *text, uint32_t key, uint32_t duration)
     return n;
 }
 
-const char NO_SETTINGS[] = "Warning: Cannot open settings file 'pixwick.txt'";
-
 // A private folder tree per test: cwd\ (made the current folder), exe\ and
 // docs\ (the store's exe_dir and docs_dir).
 class ConfigFiles : public ::testing::Test {
 protected:
-    std::string root;
-    std::vector<std::string> written;
-    char saved_cwd[MAX_PATH] = "";
+    const std::string root = (std::filesystem::temp_directory_path() / unique_token("pixwick_config")).string() + "\\";
+    const std::filesystem::path saved_cwd = std::filesystem::current_path();
     Config config = {};
 
     void SetUp() override
     {
-        char temp[MAX_PATH];
-        GetTempPathA(sizeof temp, temp);
-        root = std::string(temp) + unique_token("pixwick_config") + "\\";
-        for (const char *sub : {"", "cwd", "exe", "docs"})
-            ASSERT_TRUE(CreateDirectoryA((root + sub).c_str(), nullptr)) << sub;
-        GetCurrentDirectoryA(sizeof saved_cwd, saved_cwd);
-        ASSERT_TRUE(SetCurrentDirectoryA((root + "cwd").c_str()));
+        for (const char *sub : {"cwd", "exe", "docs"})
+            ASSERT_TRUE(std::filesystem::create_directories(root + sub)) << sub;
+        std::filesystem::current_path(root + "cwd");
         snprintf(config.exe_dir, sizeof config.exe_dir, "%sexe\\", root.c_str());
         snprintf(config.docs_dir, sizeof config.docs_dir, "%sdocs\\", root.c_str());
         config_clear(&config);
@@ -49,37 +44,18 @@ protected:
     {
         config_clear(&config);
         popup_clear(&g_popups);
-        SetCurrentDirectoryA(saved_cwd);
-        for (const std::string &file : written)
-            DeleteFileA(file.c_str());
-        for (const char *sub : {"cwd", "exe", "docs", ""})
-            RemoveDirectoryA((root + sub).c_str());
+        std::filesystem::current_path(saved_cwd);
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
     }
     std::string path(const char *relative) { return root + relative; }
-    void write(const char *relative, const std::string &text)
+    void write(const char *relative, const std::string &t) { std::ofstream(path(relative), std::ios::binary) << t; }
+    void touch(const char *relative, int seconds) // moves the last-write time
     {
-        FILE *file = fopen(path(relative).c_str(), "wb");
-        ASSERT_NE(file, nullptr) << relative;
-        fwrite(text.data(), 1, text.size(), file);
-        fclose(file);
-        written.push_back(path(relative));
+        const std::filesystem::path file = path(relative);
+        std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) + std::chrono::seconds(seconds));
     }
-    // Moves the last-write time by seconds, through the given handle if any.
-    void shift_write_time(const char *relative, int seconds, HANDLE file = nullptr)
-    {
-        HANDLE h = file ? file : CreateFileA(path(relative).c_str(), FILE_WRITE_ATTRIBUTES, 3, 0, OPEN_EXISTING, 0, 0);
-        ULARGE_INTEGER t;
-        EXPECT_TRUE(GetFileTime(h, nullptr, nullptr, (FILETIME *)&t)) << relative;
-        t.QuadPart += (LONGLONG)seconds * 10000000;
-        EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, (FILETIME *)&t)) << relative;
-        if (h != file)
-            CloseHandle(h);
-    }
-    std::string value(const char *key)
-    {
-        const char *v = config_get(&config, key);
-        return v ? v : "<missing>";
-    }
+    std::string value(const char *key) { return config_get(&config, key) ? config_get(&config, key) : "<missing>"; }
 };
 
 TEST_F(ConfigFiles, SearchesCurrentFolderThenExeThenDocuments)
@@ -90,8 +66,6 @@ TEST_F(ConfigFiles, SearchesCurrentFolderThenExeThenDocuments)
         EXPECT_EQ(config_load_file(&config, "pixwick.txt", 1), 1);
         EXPECT_EQ(value("where"), place);
     }
-    EXPECT_STREQ(config.file_paths[0], "pixwick.txt");
-    EXPECT_EQ(config.file_count, 1);
 }
 
 // Included lines are read in place of the include line, each file once; a
@@ -99,145 +73,98 @@ TEST_F(ConfigFiles, SearchesCurrentFolderThenExeThenDocuments)
 TEST_F(ConfigFiles, IncludesAreReadInPlaceAndOnlyOnce)
 {
     const std::string key = unique_token("Key"), lower_case = "k" + key.substr(1);
-    write("cwd\\pixwick.txt", "a 1\ninclude extra.txt\nb 1\ninclude extra.txt\n" + lower_case + " 1\n");
+    write("cwd\\pixwick.txt", "a 1\ninclude extra.txt\nb 1\nINCLUDE extra.txt\n" + lower_case + " 1\n");
     write("docs\\extra.txt", "a 2\r\nb 2\r\ninclude PIXWICK.TXT\r\nc 2\r\n" + key + " 0"); // found by the search
     EXPECT_EQ(config_load_file(&config, "pixwick.txt", 1), 7);
     EXPECT_EQ(value("a") + value("b") + value("c") + value("include"), "212<missing>");
-    ASSERT_EQ(config.file_count, 2);
-    EXPECT_EQ(std::string(config.file_paths[1]), path("docs\\extra.txt"));
     EXPECT_EQ(log_line_with("system.txt", " '" + key + "' = '1' (updated)"), " '" + key + "' = '1' (updated)");
 }
 
-TEST_F(ConfigFiles, MissingFilesAndTheFileLimitAreLoggedOnlyWhenReporting)
+// Files that are not read: a missing include, one of 4 GB or more (it would
+// be read cut short) and any beyond the fourth. Includes log nothing.
+TEST_F(ConfigFiles, UnreadFiles)
 {
-    write("cwd\\pixwick.txt", "include f1.txt\ninclude f2.txt\ninclude f3.txt\ninclude f4.txt\nmain 1\n");
-    for (const char *name : {"f1", "f2", "f3", "f4"})
+    const std::string missing = unique_token("missing") + ".txt";
+    write("cwd\\pixwick.txt", "include " + missing + "\ninclude big.txt\ninclude f1.txt\ninclude f2.txt\n"
+                              "include f3.txt\ninclude f4.txt\nmain 1\n");
+    for (const char *name : {"big", "f1", "f2", "f3", "f4"})
         write((std::string("docs\\") + name + ".txt").c_str(), std::string("key_") + name + " 1\n");
-    const std::string too_many = "Too many configuration files used; can't load '" + path("docs\\f4.txt") + "' ";
-    EXPECT_EQ(config_load_file(&config, "pixwick.txt", 1), 4);
-    EXPECT_EQ(value("key_f3") + value("key_f4") + value("main"), "1<missing>1");
-    EXPECT_EQ(log_line_with("errors.txt", too_many), ""); // an include is dropped silently
-    EXPECT_EQ(config_load_file(&config, "f4.txt", 1), 0);
-    EXPECT_NE(log_line_with("errors.txt", too_many).find(" | src/config("), std::string::npos);
-
-    const std::string quiet = unique_token("quiet") + ".txt", loud = unique_token("loud") + ".txt";
-    EXPECT_EQ(config_load_file(&config, quiet.c_str(), 0) + config_load_file(&config, loud.c_str(), 1), 0);
-    EXPECT_EQ(log_line_with("errors.txt", quiet), "");
-    std::string line = log_line_with("errors.txt", "Can't find the configuration file '" + loud + "' ");
-    EXPECT_NE(line.find(" | 00000002="), std::string::npos) << line;
-}
-
-// A file of 4 GB or more would be read cut short: it counts as not found.
-TEST_F(ConfigFiles, FileOfFourGigabytesIsRefused)
-{
-    write("cwd\\big.txt", "key 1\n");
-    HANDLE file = CreateFileA(path("cwd\\big.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE big = CreateFileA(path("docs\\big.txt").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     LARGE_INTEGER size;
-    size.QuadPart = 0x100000006LL; // sparse; modulo 2^32 just the first line
-    ASSERT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-    CloseHandle(file);
-    EXPECT_EQ(config_load_file(&config, "big.txt", 0), 0);
-    EXPECT_EQ(config.file_count, 0);
+    size.QuadPart = 0x10000000ALL; // sparse; modulo 2^32 just the first line
+    ASSERT_TRUE(SetFilePointerEx(big, size, nullptr, FILE_BEGIN) && SetEndOfFile(big));
+    CloseHandle(big);
+    EXPECT_EQ(config_load_file(&config, "pixwick.txt", 1), 4);
+    EXPECT_EQ(value("key_big") + value("key_f3") + value("key_f4") + value("main"), "<missing>1<missing>1");
+    EXPECT_EQ(log_line_with("errors.txt", missing) + log_line_with("errors.txt", path("docs\\f4.txt")), "");
 }
 
-TEST_F(ConfigFiles, WriteTimeChangeEitherWayRebuildsTheStore)
+// Any watched file with another last-write time rebuilds the whole store; a
+// locked file is skipped until it can be read, and with the settings file
+// gone the store stays empty and nothing is watched any more.
+TEST_F(ConfigFiles, ReloadRebuildsTheWholeStore)
 {
-    write("cwd\\pixwick.txt", "linger 100\nanimate_start 5\nsmall_font_name Courier New\ninclude extra.txt\n");
-    write("docs\\extra.txt", "extra_key 1\n");
-    ASSERT_EQ(config_load_file(&config, "pixwick.txt", 1), 4);
-    config_apply_general(&config);
+    write("cwd\\pixwick.txt", "linger 100\nsmall_font_name Courier New\ninclude extra.txt\n");
+    write("docs\\extra.txt", "use_hid 2\n");
+    ASSERT_EQ(config_load_file(&config, "pixwick.txt", 1), 3);
     EXPECT_EQ(config_check_reload(&config), 0);
 
-    shift_write_time("docs\\extra.txt", 10); // touched, contents unchanged
+    touch("docs\\extra.txt", 10); // only the included file, contents unchanged
     g_lcd.small_font = nullptr;
     EXPECT_EQ(config_check_reload(&config), 1);
-    EXPECT_EQ(g_general.animate_start, 0); // never restarts the slide-in
-    EXPECT_EQ(value("extra_key"), "1");
+    EXPECT_EQ(g_general.linger + g_general.use_hid, 102);
     EXPECT_EQ(count_popups("Configuration updated", 12, 1000), 1);
     EXPECT_NE(g_lcd.small_font, nullptr);
     EXPECT_EQ(config_check_reload(&config), 0); // the new time is recorded
 
-    shift_write_time("cwd\\pixwick.txt", -3600); // restored from a backup
-    shift_write_time("docs\\extra.txt", -3600);
-    EXPECT_EQ(config_check_reload(&config), 2);
-
-    write("cwd\\pixwick.txt", "include extra.txt\n"); // linger deleted: back to its default
-    shift_write_time("cwd\\pixwick.txt", 5);
-    EXPECT_EQ(config_check_reload(&config), 1);
-    EXPECT_EQ(g_general.linger, 500);
-}
-
-// A locked or deleted file is skipped; the settings file gone at a reload
-// leaves an empty store (all defaults) and nothing watched.
-TEST_F(ConfigFiles, LockedOrDeletedFilesAtReload)
-{
-    write("cwd\\pixwick.txt", "linger 100\nuse_hid 2\ninclude extra.txt\n");
-    write("docs\\extra.txt", "config_refresh 3\n");
-    ASSERT_EQ(config_load_file(&config, "pixwick.txt", 1), 3);
-    HANDLE locked = CreateFileA(path("cwd\\pixwick.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, 0, OPEN_EXISTING, 0, 0);
-    shift_write_time("cwd\\pixwick.txt", 60, locked);
+    write("cwd\\pixwick.txt", "include extra.txt\n"); // linger deleted, then the file locked
+    touch("cwd\\pixwick.txt", 60);
+    HANDLE locked = CreateFileA(path("cwd\\pixwick.txt").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
     EXPECT_EQ(config_check_reload(&config), 0);
     CloseHandle(locked);
-    EXPECT_EQ(config_check_reload(&config), 1); // noticed once the lock is gone
-    EXPECT_EQ(g_general.use_hid, 2);
+    EXPECT_EQ(config_check_reload(&config), 1);
+    EXPECT_EQ(g_general.linger, 500);
 
-    const std::string message = "Can't find the configuration file 'pixwick.txt' ";
-    const int logged = count_occurrences(read_binary_file(log_path("errors.txt")), message);
+    const size_t logged = read_binary_file(log_path("errors.txt")).size();
     ASSERT_TRUE(DeleteFileA(path("cwd\\pixwick.txt").c_str()));
-    shift_write_time("docs\\extra.txt", 1);
+    touch("docs\\extra.txt", 1);
     EXPECT_EQ(config_check_reload(&config), 1);
     EXPECT_TRUE(config.entries == nullptr && config.file_count == 0 && g_general.use_hid == 0);
-    EXPECT_GT(count_occurrences(read_binary_file(log_path("errors.txt")), message), logged);
-    EXPECT_EQ(config_check_reload(&config), 0); // nothing watched any more
+    EXPECT_NE(read_binary_file(log_path("errors.txt")).substr(logged).find(
+                  "Can't find the configuration file 'pixwick.txt'  | 00000002="), std::string::npos);
+    EXPECT_EQ(config_check_reload(&config), 0);
 }
 
-// A settings file without any setting warns like a missing one.
+// A settings file without any setting warns like a missing one, and is
+// watched. Numbers read as their leading digits, negative ones as 0 where the
+// key says so; names keep 31 characters; the not_edited reminder comes at
+// start-up and after every reload.
 TEST_F(ConfigFiles, InitFindsTheFoldersAndAppliesTheSettings)
 {
+    const char *warning = "Warning: Cannot open settings file 'pixwick.txt'";
     write("cwd\\pixwick.txt", "# nothing set yet\nanimate_start\n");
     config_init(&config);
     EXPECT_EQ(config.file_count, 1);
-    EXPECT_EQ(count_popups(NO_SETTINGS, 0, 5000), 1);
+    EXPECT_EQ(count_popups(warning, 0, 5000), 1);
     EXPECT_EQ(g_general.animate_start, 1);
 
     popup_clear(&g_popups);
-    write("cwd\\pixwick.txt", "animate_start 7\n");
+    write("cwd\\pixwick.txt", "animate_start 7\nlinger -5\nconfig_refresh 12abc\nuse_hid 0x10\nnot_edited 1\n"
+                              "small_font_name " + std::string(40, 'F') + "\n");
     config_init(&config);
     char exe[MAX_PATH];
     GetModuleFileNameA(nullptr, exe, sizeof exe);
     *(strrchr(exe, '\\') + 1) = 0;
     EXPECT_STREQ(config.exe_dir, exe);
     EXPECT_EQ(std::string(config.docs_dir), log_path(""));
-    EXPECT_EQ(g_general.animate_start + count_popups(NO_SETTINGS, 0, 5000), 7);
-}
-
-TEST(GeneralSettings, ReadFromTheStore)
-{
-    typedef GeneralSettings G;
-    const struct { const char *key, *value; int G::*field; int expected; } cases[] = {
-        {"unrelated", "1", &G::animate_start, 1},        {"testwindow", "-1", &G::testwindow, -1},
-        {"linger", "-5", &G::linger, 0},                 {"linger", "4294967295", &G::linger, 0},
-        {"config_refresh", "0x10", &G::config_refresh, 0}, {"config_refresh", "12abc", &G::config_refresh, 12},
-        {"animate_start", "letters", &G::animate_start, 0}, {"LARGE_FONT_SIZE", "14", &G::large_font_size, 14},
-    };
-    Config config = {};
-    for (const auto &c : cases) {
-        config_clear(&config);
-        config_put(&config.entries, c.key, c.value);
-        config_apply_general(&config);
-        EXPECT_EQ(g_general.*c.field, c.expected) << c.key << " " << c.value;
-    }
-    config_clear(&config);
-    popup_clear(&g_popups);
-    config_put(&config.entries, "small_font_name", std::string(40, 'F').c_str());
-    config_put(&config.entries, "not_edited", "1");
-    config_apply_general(&config);
-    config_apply_general(&config); // the reminder comes every time the settings are applied
+    EXPECT_EQ(g_general.animate_start + count_popups(warning, 0, 5000), 7);
+    EXPECT_EQ(g_general.linger + g_general.use_hid, 0);
+    EXPECT_EQ(g_general.config_refresh, 12);
     EXPECT_EQ(std::string(g_general.small_font_name), std::string(31, 'F'));
-    EXPECT_EQ(count_popups("Please edit the 'pixwick.txt' file!", 0, 5000), 2);
     EXPECT_EQ(config_get_int(&config, "NOT_EDITED", 5) + config_get_int(&config, "absent", 5), 6);
-    config_clear(&config);
-    popup_clear(&g_popups);
+    touch("cwd\\pixwick.txt", 10);
+    EXPECT_EQ(config_check_reload(&config), 1);
+    EXPECT_EQ(count_popups("Please edit the 'pixwick.txt' file!", 0, 5000), 2);
 }
 
 } // namespace

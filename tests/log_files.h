@@ -4,7 +4,8 @@
 #pragma once
 #include <windows.h>
 
-#include <stdio.h>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "util.h"
@@ -18,37 +19,39 @@ inline std::string log_path(const char *file_name)
 
 inline std::string read_binary_file(const std::string &path)
 {
-    std::string text;
-    if (FILE *file = fopen(path.c_str(), "rb")) {
-        char chunk[4096];
-        for (size_t n; (n = fread(chunk, 1, sizeof chunk, file)) > 0;)
-            text.append(chunk, n);
-        fclose(file);
-    }
-    return text;
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 inline std::string unique_token(const char *tag)
 {
     static int serial;
-    char token[96];
-    snprintf(token, sizeof token, "%s_%lu_%lu_%d", tag, GetCurrentProcessId(), GetTickCount(), ++serial);
-    return token;
+    return std::string(tag) + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()) +
+           "_" + std::to_string(++serial);
+}
+
+// The system's own text for an error code, as FormatMessageA gives it; empty
+// when it has none.
+inline std::string system_message(DWORD code)
+{
+    char *text = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, code, 0, (LPSTR)&text, 0, nullptr);
+    std::string result = text ? text : "";
+    LocalFree(text);
+    return result;
 }
 
 // The whole line of a log file that holds token, without its CR LF; empty
-// when there is none. ended tells whether a CR LF follows it.
-inline std::string log_line_with(const char *file_name, const std::string &token, bool *ended = nullptr)
+// when there is none.
+inline std::string log_line_with(const char *file_name, const std::string &token)
 {
     std::string text = read_binary_file(log_path(file_name));
     size_t at = text.find(token);
     if (at == std::string::npos)
         return "";
     size_t start = text.rfind('\n', at) + 1; // npos + 1 is 0
-    size_t end = text.find("\r\n", at);
-    if (ended)
-        *ended = end != std::string::npos;
-    return text.substr(start, (end == std::string::npos ? text.size() : end) - start);
+    return text.substr(start, text.find("\r\n", at) - start);
 }
 
 inline int count_occurrences(const std::string &text, const std::string &what)
