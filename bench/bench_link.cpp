@@ -14,7 +14,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "../tests/lcdmon_standin.h"
+#include "lcdmon_session.h"
 #include "lcd_thread.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "../tests/lcdmon_standin.h"
+#include "lcdmon_session.h"
 
 static std::string exe_folder()
 {

@@ -1,39 +1,58 @@
 // A scripted stand-in for hidapi, linked into the Windows test program in
 // place of the library, so the link thread's HID code runs unchanged against
-// it. Tests script answers and inspect calls through fake_hid_*; every call is
-// thread-safe. After fake_hid_reset: no devices, every open succeeds, every
-// write is written in full, every read finds nothing (returns 0).
+// it. Tests script answers and read what was called through fake_hid, under
+// its mutex (fake_hid_do, fake_hid_wait). After fake_hid_reset: no devices,
+// every open succeeds, every write is written in full, every read finds
+// nothing (returns 0).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
-void fake_hid_reset(void);
-// Adds a device to what hid_enumerate lists (usage_page 0: not reported).
-// Returns its number, 0 first.
-int fake_hid_add_device(unsigned vendor_id, unsigned product_id, unsigned usage_page, const char *path);
-// The next hid_write answers `result` (queued in order), then writes succeed again.
-void fake_hid_queue_write_result(int result);
-// Queues one input report; hid_read hands out at most its buffer length.
-void fake_hid_queue_input(const uint8_t *report, size_t length);
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
 
-int fake_hid_write_count(void);
-// Copies written report `index` into `out`; returns the length passed to
-// hid_write, -1 when there is no such write.
-int fake_hid_written(int index, uint8_t *out, size_t out_size);
-
-// Each blocks at most timeout_ms; 1 when the condition holds, 0 on time-out.
-int fake_hid_wait_writes(int count, unsigned timeout_ms);
-int fake_hid_wait_inputs_consumed(unsigned timeout_ms);
-int fake_hid_wait_closes(int count, unsigned timeout_ms);
+struct FakeHidDevice {
+    unsigned short vendor_id, product_id, usage_page; // usage page 0: not reported
+    std::string path;
+};
 
 struct FakeHidCounters {
     int enumerate_calls;
     int lists_outstanding;   // enumerations not freed
     int open_calls;          // successful and failed
-    int open_failures;
     int close_calls;
     int handles_outstanding; // opened and not closed
     int nonblocking;         // last value given to hid_set_nonblocking, -1 never
-    int last_opened;         // device number of the last successful open, -1 none
+    int last_opened;         // index in devices of the last successful open, -1 none
 };
-FakeHidCounters fake_hid_counters(void);
+
+struct FakeHid {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<FakeHidDevice> devices;
+    std::deque<int> write_results;                 // answers of the next writes, then full writes
+    std::deque<std::vector<uint8_t>> reads;        // input reports, each handed out once
+    std::vector<std::vector<uint8_t>> writes;      // every write as passed
+    FakeHidCounters counters;
+};
+extern FakeHid fake_hid;
+
+void fake_hid_reset(void);
+
+// Runs f(fake_hid) under its mutex and returns what f returns.
+template <typename F> auto fake_hid_do(F f)
+{
+    std::lock_guard<std::mutex> lock(fake_hid.mutex);
+    return f(fake_hid);
+}
+
+// Waits at most timeout_ms until done(fake_hid) holds.
+template <typename Done> bool fake_hid_wait(unsigned timeout_ms, Done done)
+{
+    std::unique_lock<std::mutex> lock(fake_hid.mutex);
+    return fake_hid.changed.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return done(fake_hid); });
+}

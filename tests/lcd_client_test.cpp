@@ -7,7 +7,7 @@
 
 #include "link_fixture.h" // before lcd_client.h, whose LCD_WIDTH is a macro
 #include "lcd_client.h"
-#include "lcdmon_standin.h"
+#include "lcdmon_session.h"
 #include "log_files.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "lcd.h"
-#include "lcdmon_standin.h"
+#include "lcdmon_session.h"
 #include "log_files.h"
 
 namespace {

@@ -16,7 +16,7 @@
 
 #include "app.h"
 #include "lcd_thread.h"
-#include "lcdmon_standin.h"
+#include "lcdmon_session.h"
 #include "log_files.h"
 
 namespace link_tests {

@@ -289,25 +289,28 @@ protected:
         open(device_index);
     }
 
-    void add_g15() { ASSERT_EQ(fake_hid_add_device(0x046D, 0xC222, 0xFF00, "g15"), 0); }
-
-    // Hands over a frame so that the reader looks at the queued input, then
-    // one more: once that is written, the input before it has been handled.
-    void tick_and_read()
+    void add_device(unsigned short vendor, unsigned short product, unsigned short usage_page)
     {
-        int writes = fake_hid_write_count();
-        EXPECT_EQ(lcd_submit(&lcd), 1);
-        EXPECT_TRUE(fake_hid_wait_writes(writes + 1, 2000));
-        EXPECT_TRUE(fake_hid_wait_inputs_consumed(2000));
-        EXPECT_EQ(lcd_submit(&lcd), 1);
-        EXPECT_TRUE(fake_hid_wait_writes(writes + 2, 2000));
+        fake_hid_do([&](FakeHid &h) {
+            h.devices.push_back({vendor, product, usage_page, std::to_string(h.devices.size())});
+            return 0;
+        });
     }
+    void add_g15() { add_device(0x046D, 0xC222, 0xFF00); }
+    FakeHidCounters counters() { return fake_hid_do([](FakeHid &h) { return h.counters; }); }
+    bool wait_writes(size_t n) { return fake_hid_wait(2000, [n](FakeHid &h) { return h.writes.size() >= n; }); }
 
-    void queue8(uint8_t b3, uint8_t b6, uint8_t b7)
+    // Queues an input report and hands over frames until the reader has taken
+    // it and the frame after it was written: the report has been handled.
+    void read_report(std::vector<uint8_t> report)
     {
-        const uint8_t report[8] = {1, 0x80, 0x80, b3, 0, 0, b6, b7};
-        fake_hid_queue_input(report, sizeof report);
+        size_t writes = fake_hid_do([&](FakeHid &h) { h.reads.push_back(report); return h.writes.size(); });
+        EXPECT_EQ(lcd_submit(&lcd), 1);
+        EXPECT_TRUE(wait_writes(writes + 1) && fake_hid_wait(2000, [](FakeHid &h) { return h.reads.empty(); }));
+        EXPECT_EQ(lcd_submit(&lcd), 1);
+        EXPECT_TRUE(wait_writes(writes + 2));
     }
+    void read_report8(uint8_t b3, uint8_t b6, uint8_t b7) { read_report({1, 0x80, 0x80, b3, 0, 0, b6, b7}); }
 };
 
 TEST_F(HidLink, FramesAreWrittenAsOutputReports)
@@ -315,31 +318,31 @@ TEST_F(HidLink, FramesAreWrittenAsOutputReports)
     add_g15();
     start_hid();
     ASSERT_TRUE(wait_connected());
-    EXPECT_EQ(fake_hid_counters().nonblocking, 1);
+    EXPECT_EQ(counters().nonblocking, 1);
     frame_put(lcd.frame, 0, 0, 255);
     frame_put(lcd.frame, 159, 42, 255);
     EXPECT_EQ(lcd_submit(&lcd), 1);
-    ASSERT_TRUE(fake_hid_wait_writes(1, 2000));
-    uint8_t report[1024];
-    ASSERT_EQ(fake_hid_written(0, report, sizeof report), HID_OUTPUT_REPORT_BYTES);
-    EXPECT_EQ(report[0], 3);
-    for (int i = 1; i < HID_OUTPUT_REPORT_BYTES; i++)
-        ASSERT_EQ(report[i], i == 32 ? 1 : i == 991 ? 4 : 0) << i;
+    ASSERT_TRUE(wait_writes(1));
+    std::vector<uint8_t> report = fake_hid_do([](FakeHid &h) { return h.writes[0]; });
+    ASSERT_EQ(report.size(), (size_t)HID_OUTPUT_REPORT_BYTES);
+    for (int i = 0; i < HID_OUTPUT_REPORT_BYTES; i++)
+        ASSERT_EQ(report[i], i == 0 ? 3 : i == 32 ? 1 : i == 991 ? 4 : 0) << i;
 }
 
 TEST_F(HidLink, ShortWriteLosesTheDeviceAndItIsOpenedAgainLater)
 {
     add_g15();
-    fake_hid_queue_write_result(HID_OUTPUT_REPORT_BYTES - 1);
+    fake_hid_do([](FakeHid &h) { h.write_results.push_back(HID_OUTPUT_REPORT_BYTES - 1); return 0; });
     start_hid();
     ASSERT_TRUE(wait_connected());
     EXPECT_EQ(lcd_submit(&lcd), 1);
-    ASSERT_TRUE(fake_hid_wait_closes(1, 2000));
+    ASSERT_TRUE(fake_hid_wait(2000, [](FakeHid &h) {
+        return h.counters.close_calls == 1 && h.counters.lists_outstanding == 0;
+    }));
+    EXPECT_EQ(counters().handles_outstanding, 0);
     EXPECT_TRUE(WAIT_UNTIL(lcd.link->disconnected == 1, 1000));
-    EXPECT_TRUE(WAIT_UNTIL(fake_hid_counters().lists_outstanding == 0, 1000));
-    EXPECT_EQ(fake_hid_counters().handles_outstanding, 0);
     EXPECT_EQ(lcd_submit(&lcd), 0);
-    EXPECT_TRUE(WAIT_UNTIL(fake_hid_counters().open_calls >= 2, 4000)) << "after the pause";
+    EXPECT_TRUE(fake_hid_wait(4000, [](FakeHid &h) { return h.counters.open_calls >= 2; })) << "after the pause";
 }
 
 // A report of unexpected length releases every held key.
@@ -348,19 +351,14 @@ TEST_F(HidLink, KeysAreSentAsExtendedScanCodes)
     add_g15();
     start_hid();
     ASSERT_TRUE(wait_connected());
-    queue8(0, 0, 2); // entry 32 pressed
-    tick_and_read();
-    const uint8_t odd[6] = {2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-    fake_hid_queue_input(odd, sizeof odd);
-    tick_and_read();
+    read_report8(0, 0, 2); // entry 32 pressed
+    read_report({2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
     std::vector<SentKey> keys = keys_sent();
     ASSERT_EQ(keys.size(), 2u);
     const WORD scans[2] = {0xE03D, 0xE0BD};
     const DWORD flags[2] = {8, 10};
     for (int i = 0; i < 2; i++) {
-        EXPECT_EQ(keys[i].scan_code, scans[i]);
-        EXPECT_EQ(keys[i].flags, flags[i]);
-        EXPECT_EQ(keys[i].virtual_key, 0);
+        EXPECT_TRUE(keys[i].scan_code == scans[i] && keys[i].flags == flags[i] && keys[i].virtual_key == 0);
         EXPECT_EQ(keys[i].record_size, (int)sizeof(INPUT));
     }
 }
@@ -371,15 +369,12 @@ TEST_F(HidLink, SoftButtonsReachThePressDetection)
     start_hid();
     ASSERT_TRUE(wait_connected());
     clock_now = 9000;
-    queue8(0, 0x02, 0); // bit 1 of byte 6: entry 27, the leftmost button
-    tick_and_read();
+    read_report8(0, 0x02, 0); // bit 1 of byte 6: entry 27, the leftmost button
     clock_now = 9200;
-    queue8(0, 0x00, 0);
-    tick_and_read();
+    read_report8(0, 0x00, 0);
     EXPECT_EQ(lcd_button_event(&lcd, 0), BUTTON_SHORT);
     EXPECT_EQ(keys_sent().size(), 0u); // soft buttons are not keystrokes
-    queue8(0, 0x1E, 0); // all four
-    tick_and_read();
+    read_report8(0, 0x1E, 0); // all four
     EXPECT_EQ(lcd_quit_requested(&lcd), 1);
 }
 
@@ -395,18 +390,13 @@ TEST_F(HidLink, DeviceChoice)
     };
     for (const auto &c : cases) {
         fake_hid_reset();
-        for (size_t i = 0; i < c.devices.size(); i++)
-            fake_hid_add_device(c.devices[i].vendor, c.devices[i].product, c.devices[i].usage_page,
-                                std::to_string(i).c_str());
+        for (const Device &d : c.devices)
+            add_device(d.vendor, d.product, d.usage_page);
         start_hid(c.device_index);
-        if (c.opened >= 0) {
-            ASSERT_TRUE(wait_connected());
-            EXPECT_EQ(fake_hid_counters().last_opened, c.opened);
-        } else {
-            ASSERT_TRUE(WAIT_UNTIL(fake_hid_counters().enumerate_calls >= 1 &&
-                                       fake_hid_counters().lists_outstanding == 0, 2000));
-            EXPECT_EQ(fake_hid_counters().open_calls, 0);
-        }
+        ASSERT_TRUE(fake_hid_wait(2000, [](FakeHid &h) {
+            return h.counters.enumerate_calls >= 1 && (h.counters.last_opened >= 0 || !h.counters.lists_outstanding);
+        }));
+        EXPECT_EQ(counters().last_opened, c.opened);
         lcd_destroy_surface(&lcd);
     }
 }
@@ -420,14 +410,13 @@ TEST_F(HidLink, StopEndsAtOnce)
         if (keyboard)
             add_g15();
         start_hid();
-        ASSERT_TRUE(keyboard ? wait_connected() : WAIT_UNTIL(fake_hid_counters().enumerate_calls >= 1, 2000));
+        ASSERT_TRUE(fake_hid_wait(2000, [](FakeHid &h) { return h.counters.enumerate_calls >= 1; }));
         Sleep(50);
         DWORD start = GetTickCount();
         lcd_destroy_surface(&lcd);
         EXPECT_LT(GetTickCount() - start, 400u) << keyboard;
         EXPECT_EQ(link_threads_alive, threads_before);
-        FakeHidCounters c = fake_hid_counters();
-        EXPECT_EQ(c.handles_outstanding + c.lists_outstanding, 0) << keyboard;
+        EXPECT_EQ(counters().handles_outstanding + counters().lists_outstanding, 0) << keyboard;
     }
 }
 

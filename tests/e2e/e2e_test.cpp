@@ -19,7 +19,7 @@
 #include "app.h"
 #include "config.h"
 #include "lcd.h"
-#include "lcdmon_standin.h"
+#include "lcdmon_session.h"
 #include "log_files.h"
 #include "topline.h"
 

@@ -1,4 +1,4 @@
-// Running the LCD Manager stand-in (standins/lcdmon) from a test. A
+// Running the LCD Manager stand-in from a test or a benchmark. A
 // StandInSession gives the process a private HKEY_LOCAL_MACHINE (a key under
 // HKCU\Software\PixwickTests) and a private instance of the stand-in's shared
 // objects, and holds a machine-wide lock, since the LCDMon window has a fixed
@@ -9,7 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "../standins/lcdmon/lcdmon_shared.h"
+#include "lcdmon_shared.h"
 
 #define STANDIN_TEST_LOCK "Local\\PixwickStandInTestLock"
 #define STANDIN_LOCK_WAIT_MS 90000
