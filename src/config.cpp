@@ -54,8 +54,9 @@ static int read_whole_file(const char *path, char **text, FILETIME *last_write)
 }
 
 // Tries name as given, then in exe_dir, then in docs_dir. On success path
-// holds the place where it was read.
-static int find_and_read(const Config *config, const char *name, char *path, size_t path_size, char **text,
+// holds the place where it was read. A file that is there but cannot be read
+// (an editor or a virus scanner holds it) marks the store unreadable.
+static int find_and_read(Config *config, const char *name, char *path, size_t path_size, char **text,
                          FILETIME *last_write)
 {
     const char *folders[] = {"", config->exe_dir, config->docs_dir};
@@ -65,6 +66,10 @@ static int find_and_read(const Config *config, const char *name, char *path, siz
             continue;
         if (read_whole_file(path, text, last_write))
             return 1;
+        DWORD error = GetLastError();
+        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+            config->unreadable = 1;
+        SetLastError(error);
     }
     return 0;
 }
@@ -202,17 +207,29 @@ void config_init(Config *config)
         popup(&g_popups, 0, 5000, "Warning: Cannot open settings file '%s'", SETTINGS_FILE);
 }
 
-// 1 when the file can be opened and its last-write time differs from the
-// recorded one; a deleted or locked file counts as unchanged.
+// 1 when the file's last-write time differs from the recorded one (earlier
+// or later); a deleted file counts as unchanged. One call, no handle.
 static int file_time_changed(const char *path, const FILETIME *recorded)
 {
-    HANDLE file = open_for_reading(path);
-    if (file == INVALID_HANDLE_VALUE)
-        return 0;
-    FILETIME now;
-    int changed = GetFileTime(file, 0, 0, &now) && CompareFileTime(&now, recorded) != 0;
-    CloseHandle(file);
-    return changed;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(path, GetFileExInfoStandard, &data) &&
+           CompareFileTime(&data.ftLastWriteTime, recorded) != 0;
+}
+
+// Reads "pixwick.txt" and its includes into a fresh store beside the one in
+// force. 0 when the settings file cannot be read, or a file that is there
+// cannot be read now: an editor saving by rename or a virus scanner holding
+// the file must not cost the user every setting.
+static int load_fresh(const Config *config, Config *fresh)
+{
+    memset(fresh, 0, sizeof *fresh);
+    memcpy(fresh->exe_dir, config->exe_dir, sizeof fresh->exe_dir);
+    memcpy(fresh->docs_dir, config->docs_dir, sizeof fresh->docs_dir);
+    int loaded = config_load_file(fresh, SETTINGS_FILE, 1) > 0 || fresh->file_count > 0;
+    if (loaded && !fresh->unreadable)
+        return 1;
+    config_free_entries(&fresh->entries);
+    return 0;
 }
 
 int config_check_reload(Config *config)
@@ -223,8 +240,12 @@ int config_check_reload(Config *config)
     if (!changed)
         return 0;
 
-    config_clear(config);
-    config_load_file(config, SETTINGS_FILE, 1);
+    Config fresh;
+    if (!load_fresh(config, &fresh))
+        return 0; // the settings in force stay; the next check tries again
+    config_free_entries(&config->entries);
+    *config = fresh;
+    set_general_defaults(&g_general);
     config_apply_general(config);
     g_general.animate_start = 0; // a changed file never restarts the slide-in
     popup(&g_popups, 12, 1000, "Configuration updated");

@@ -12,6 +12,7 @@ struct Config {
     int file_count;
     char file_paths[CONFIG_MAX_FILES][512];
     FILETIME file_times[CONFIG_MAX_FILES];
+    int unreadable; // the last load met a file that is there but could not be read
 };
 
 struct GeneralSettings {

@@ -110,6 +110,7 @@ void log_error(const char *source_file, int line, DWORD error_code, const char *
 // starting it, and ending it on Ctrl+Media Stop. Also the small window finders
 // of the iTunes and TeamSpeak 2 modules.
 
+#include "app.h"
 #include "lcd.h"
 
 #define LCD_MANAGER_KEY "SOFTWARE\\Logitech\\LCD Software\\LCD Manager\\CurrentVersion"
@@ -227,9 +228,16 @@ static int key_down_now(int virtual_key)
     return (GetAsyncKeyState(virtual_key) & 0x8000) != 0;
 }
 
+// Without an LCD Manager window the keys decide nothing, and asking for them
+// costs a round trip to the window server on every tick: the window is looked
+// for once a second and the keys asked for only while it is there.
+static int lcdmon_seen;
+
 void media_stop_watch(void)
 {
-    if (!key_down_now(VK_MEDIA_STOP) || !key_down_now(VK_CONTROL))
+    if (second_tick)
+        lcdmon_seen = find_lcdmon_window() != 0;
+    if (!lcdmon_seen || !key_down_now(VK_MEDIA_STOP) || !key_down_now(VK_CONTROL))
         return;
     HWND window = find_lcdmon_window();
     if (!window)

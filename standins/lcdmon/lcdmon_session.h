@@ -120,8 +120,10 @@ struct StandInSession {
         snprintf(command, sizeof command, "\"%s\" --hidden --lifetime 300 %s", exe, options);
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
-        if (!CreateProcessA(exe, command, 0, 0, FALSE, 0, 0, dir, &startup, &process))
+        if (!CreateProcessA(exe, command, 0, 0, FALSE, 0, 0, dir, &startup, &process)) {
+            fprintf(stderr, "cannot start %s: error %lu\n", exe, (unsigned long)GetLastError());
             return 0;
+        }
         return WAIT_UNTIL(lcdmon_command("ping", 0, 0, 1000), STANDIN_START_WAIT_MS);
     }
 
