@@ -26,6 +26,49 @@ static HANDLE open_for_reading(const char *path)
     return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, 0);
 }
 
+// A file saved as UTF-8 or UTF-16 with a byte-order mark becomes text in the
+// ANSI code page, as a file saved that way reads. 0 when it cannot be had.
+static char *text_in_code_page(char *buffer, size_t size)
+{
+    size_t mark = 0;
+    ConfigEncoding encoding = config_text_encoding((const unsigned char *)buffer, size, &mark);
+    if (encoding == CONFIG_ANSI)
+        return buffer;
+    wchar_t *wide = 0;
+    int units = 0;
+    if (size - mark > 0x3FFFFFFF) { // more than any settings file; the counts are int
+        free(buffer);
+        return 0;
+    }
+    if (size == mark) { // the mark alone: an empty file
+        buffer[0] = 0;
+        return buffer;
+    }
+    if (encoding == CONFIG_UTF8) {
+        units = MultiByteToWideChar(CP_UTF8, 0, buffer + mark, (int)(size - mark), 0, 0);
+        wide = units > 0 ? (wchar_t *)malloc((size_t)units * sizeof(wchar_t)) : 0;
+        if (wide)
+            MultiByteToWideChar(CP_UTF8, 0, buffer + mark, (int)(size - mark), wide, units);
+    } else {
+        units = (int)((size - mark) / 2);
+        wide = (wchar_t *)malloc((size_t)(units ? units : 1) * sizeof(wchar_t));
+        for (int i = 0; wide && i < units; i++) {
+            const unsigned char *pair = (const unsigned char *)buffer + mark + 2 * i;
+            wide[i] = encoding == CONFIG_UTF16LE ? (wchar_t)(pair[0] | pair[1] << 8) : (wchar_t)(pair[1] | pair[0] << 8);
+        }
+    }
+    char *text = 0;
+    if (wide) {
+        int bytes = WideCharToMultiByte(CP_ACP, 0, wide, units, 0, 0, 0, 0);
+        text = (char *)malloc((size_t)(bytes > 0 ? bytes : 0) + 1);
+        if (text)
+            text[WideCharToMultiByte(CP_ACP, 0, wide, units, text, bytes, 0, 0)] = 0;
+    }
+    free(wide);
+    free(buffer);
+    return text;
+}
+
 // Reads a whole file into a fresh zero-terminated heap block; the text ends at
 // its first zero byte. 0 when it cannot be opened, sized, allocated or read.
 static int read_whole_file(const char *path, char **text, FILETIME *last_write)
@@ -44,8 +87,8 @@ static int read_whole_file(const char *path, char **text, FILETIME *last_write)
         buffer[read] = 0;
         if (!GetFileTime(file, 0, 0, last_write))
             memset(last_write, 0, sizeof *last_write);
-        *text = buffer;
-        ok = 1;
+        *text = text_in_code_page(buffer, read);
+        ok = *text != 0;
     } else {
         free(buffer);
     }
@@ -55,22 +98,26 @@ static int read_whole_file(const char *path, char **text, FILETIME *last_write)
 
 // Tries name as given, then in exe_dir, then in docs_dir. On success path
 // holds the place where it was read. A file that is there but cannot be read
-// (an editor or a virus scanner holds it) marks the store unreadable.
+// (an editor or a virus scanner holds it) marks the store unreadable, and its
+// reason is the last error a failure leaves.
 static int find_and_read(Config *config, const char *name, char *path, size_t path_size, char **text,
                          FILETIME *last_write)
 {
     const char *folders[] = {"", config->exe_dir, config->docs_dir};
+    DWORD error = ERROR_FILE_NOT_FOUND, unreadable_error = 0;
     for (const char *folder : folders) {
         int n = snprintf(path, path_size, "%s%s", folder, name);
         if (n < 0 || (size_t)n >= path_size)
             continue;
         if (read_whole_file(path, text, last_write))
             return 1;
-        DWORD error = GetLastError();
-        if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        error = GetLastError();
+        if (!unreadable_error && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
             config->unreadable = 1;
-        SetLastError(error);
+            unreadable_error = error ? error : ERROR_READ_FAULT;
+        }
     }
+    SetLastError(unreadable_error ? unreadable_error : error);
     return 0;
 }
 

@@ -159,3 +159,21 @@ int config_parse_text(char *text, ConfigPairFn pair, void *context)
         p = end + 1;
     }
 }
+
+ConfigEncoding config_text_encoding(const unsigned char *bytes, size_t size, size_t *mark_bytes)
+{
+    *mark_bytes = 0;
+    if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        *mark_bytes = 3;
+        return CONFIG_UTF8;
+    }
+    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        *mark_bytes = 2;
+        return CONFIG_UTF16LE;
+    }
+    if (size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        *mark_bytes = 2;
+        return CONFIG_UTF16BE;
+    }
+    return CONFIG_ANSI;
+}

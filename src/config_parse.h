@@ -10,6 +10,7 @@
 //     line without its trailing white space; a line with a key alone is ignored;
 //   - no quoting, no escapes, no '=' (in "key = x" the value is "= x").
 #pragma once
+#include <stddef.h>
 
 struct ConfigEntry {
     char *key;   // letter case as first read
@@ -25,6 +26,13 @@ enum ConfigPutResult {
     CONFIG_PUT_INCLUDE,   // key "include" (any case), not stored: the caller reads the file
     CONFIG_PUT_NO_MEMORY, // nothing changed
 };
+
+// How a settings file's bytes are encoded, from its byte-order mark. Editors
+// save "pixwick.txt" in the ANSI code page (no mark), as UTF-8 with a mark
+// (EF BB BF) or as UTF-16 (FF FE little-endian, FE FF big-endian).
+enum ConfigEncoding { CONFIG_ANSI, CONFIG_UTF8, CONFIG_UTF16LE, CONFIG_UTF16BE };
+// The encoding of bytes[0..size) and the length of its mark (0 for ANSI).
+ConfigEncoding config_text_encoding(const unsigned char *bytes, size_t size, size_t *mark_bytes);
 
 // Lists inside a value (slot codes, zone names) are words split at blanks
 // and tabs. Returns the next word and its length, and moves *cursor past it;

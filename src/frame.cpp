@@ -1,6 +1,7 @@
 // Byte-level drawing into the frame: the picture primitive and tiny-font text.
-// Indices are formed in 64 bits and tested as unsigned against 6880, so
-// negative or far-off coordinates are dropped and never wrap into the frame.
+// Every pixel is clipped to the 160 x 43 frame by its column and its row, in
+// 64 bits: nothing past an edge wraps onto another row, and far-off
+// coordinates never reach the frame.
 #include "frame.h"
 
 #include <limits.h>
@@ -10,9 +11,9 @@ static int pixel_is_lit(char c)
     return (signed char)c > 32 && c != '_';
 }
 
-static int in_frame(int64_t index)
+static int in_frame(int64_t x, int64_t y)
 {
-    return (uint64_t)index < LCD_FRAME_BYTES;
+    return (uint64_t)x < LCD_WIDTH && (uint64_t)y < LCD_HEIGHT;
 }
 
 int frame_bitmap(uint8_t *frame, int flags, int x, int y, int width, int height,
@@ -20,10 +21,10 @@ int frame_bitmap(uint8_t *frame, int flags, int x, int y, int width, int height,
 {
     if (!frame || !pixels || width <= 0 || height <= 0)
         return 0;
-    int64_t index = (int64_t)y * LCD_WIDTH + x;
     for (int row = 0; row < height; row++) {
-        for (int col = 0; col < width; col++, index++, pixels++) {
-            if (!in_frame(index))
+        for (int col = 0; col < width; col++, pixels++) {
+            const int64_t px = (int64_t)x + col, py = (int64_t)y + row;
+            if (!in_frame(px, py))
                 continue;
             uint8_t v = pixel_is_lit(*pixels) ? 255 : 0;
             if (flags & BMP_NEGATE)
@@ -32,9 +33,8 @@ int frame_bitmap(uint8_t *frame, int flags, int x, int y, int width, int height,
                 continue;
             if (flags & BMP_NEGATE_OUT)
                 v = (uint8_t)~v;
-            frame[index] = v;
+            frame[py * LCD_WIDTH + px] = v;
         }
-        index += LCD_WIDTH - width;
     }
     return 0;
 }
@@ -60,15 +60,14 @@ static void tiny_glyph_draw(uint8_t *frame, int flags, int64_t x, int64_t y,
     const int opaque = (flags & TXT_OPAQUE) != 0;
     for (int r = 0; r < TINY_HEIGHT; r++) {
         unsigned bits = glyph[1 + r];
-        int64_t row_start = (y + r) * LCD_WIDTH;
         for (int col = w - 1; col >= 0; col--, bits >>= 1) {
-            int64_t index = row_start + x + col;
-            if (!in_frame(index))
+            if (!in_frame(x + col, y + r))
                 continue;
+            uint8_t *pixel = &frame[(y + r) * LCD_WIDTH + x + col];
             if (bits & 1)
-                frame[index] = ink;
+                *pixel = ink;
             else if (opaque)
-                frame[index] = (uint8_t)~ink;
+                *pixel = (uint8_t)~ink;
         }
     }
 }

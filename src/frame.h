@@ -27,21 +27,18 @@ enum {
     TXT_CENTER = 128,
 };
 
-// Sets one pixel; indices outside 0..6879 (negative ones included) are dropped.
-// The index is formed in 64 bits so that far-off coordinates cannot wrap into
-// the frame.
+// Sets one pixel; pixels off the frame (a column outside 0..159 or a row
+// outside 0..42) are dropped, never wrapped onto another row.
 static inline void frame_put(uint8_t *frame, int x, int y, uint8_t value)
 {
-    uint64_t index = (uint64_t)((int64_t)y * LCD_WIDTH + x);
-    if (index < LCD_FRAME_BYTES)
-        frame[index] = value;
+    if ((unsigned)x < LCD_WIDTH && (unsigned)y < LCD_HEIGHT)
+        frame[y * LCD_WIDTH + x] = value;
 }
 
 // Draws a picture given as width x height characters, rows top first, no
 // separators: a character is lit when, read as a signed byte, it is above 32
-// and not '_'. No clipping at the left and right edges (a picture reaching
-// past column 159 goes on at the start of the next row); only indices outside
-// 0..6879 are dropped. flags: BMP_*. A null pixels draws nothing. Returns 0.
+// and not '_'. Clipped to the frame on all four edges. flags: BMP_*. A null
+// pixels draws nothing. Returns 0.
 int frame_bitmap(uint8_t *frame, int flags, int x, int y, int width, int height,
                  const char *pixels);
 
@@ -56,7 +53,8 @@ enum {
 extern const uint8_t tiny_font[TINY_GLYPHS][TINY_GLYPH_BYTES];
 
 // Glyph code (0..127) for a UTF-16 code unit: 128..255 fold to a glyph below
-// 128, anything above 255 is drawn as '?'.
+// 128, and so do the characters code page 1252 puts at 128..159 (the euro
+// sign, curly quotes, dashes, Š and the like); anything else is drawn as '?'.
 int tiny_map_unit(uint32_t unit);
 
 // Width in pixels of a zero-terminated UTF-16 text in the tiny font; 0 for

@@ -218,19 +218,22 @@ static void restore_dc(Lcd *lcd, const SavedDcState *saved)
         SelectObject(dc, saved->bitmap);
 }
 
+// Top-left, line breaks honoured, clipped to the rectangle. '&' is drawn as
+// it stands: texts come from track titles and people's names ("Simon &
+// Garfunkel"), and a display has no mnemonics to underline.
+static const UINT GDI_TEXT_FORMAT = DT_NOPREFIX;
+
 static int gdi_text_width(HDC dc, const wchar_t *text)
 {
     RECT rect = {0, 0, LCD_WIDTH, LCD_HEIGHT};
-    DrawTextW(dc, text, -1, &rect, DT_CALCRECT);
+    DrawTextW(dc, text, -1, &rect, GDI_TEXT_FORMAT | DT_CALCRECT);
     return rect.right; // not limited to the screen: pop-ups scroll on this
 }
 
 static void gdi_text_draw(HDC dc, int x, int y, const wchar_t *text)
 {
-    // Format 0: top-left, line breaks honoured, '&' as mnemonic prefix, and
-    // everything clipped to the rectangle.
     RECT rect = {x, y, LCD_WIDTH, LCD_HEIGHT};
-    DrawTextW(dc, text, -1, &rect, 0);
+    DrawTextW(dc, text, -1, &rect, GDI_TEXT_FORMAT);
 }
 
 int lcd_text_wide(Lcd *lcd, int flags, int x, int y, const wchar_t *text)

@@ -97,8 +97,13 @@ DWORD lgLcdInit(void)
         LeaveCriticalSection(lock);
         return LCD_ERR_SERVER_UNAVAILABLE;
     }
-    g_lcd_client.initialised = 1;
-    DWORD result = g_lcd_client.table->init ? g_lcd_client.table->init() : LCD_ERR_SERVER_UNAVAILABLE;
+    // A server whose own init fails (or has none) leaves the client as it
+    // found it, so the next attempt calls the server's init again.
+    DWORD result = g_lcd_client.table->init ? g_lcd_client.table->init() : ERROR_NOT_SUPPORTED;
+    if (result == 0)
+        g_lcd_client.initialised = 1;
+    else
+        unload_server_library();
     LeaveCriticalSection(lock);
     return result;
 }

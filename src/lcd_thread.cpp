@@ -128,7 +128,7 @@ void link_stop(Lcd *lcd, int wait)
     ReleaseSRWLockExclusive(&lcd->link_guard);
     HANDLE thread = lcd->link_thread;
     if (thread) {
-        if (wait && !wait_ok(WaitForSingleObject(thread, STOP_WAIT_MS), SOURCE, __LINE__)) {
+        if (wait && WaitForSingleObject(thread, STOP_WAIT_MS) != WAIT_OBJECT_0) {
             // Hung inside the LCD Manager: its record is never freed.
             TerminateThread(thread, 0);
         }
@@ -355,6 +355,7 @@ static void hid_attempt(LcdLink *link)
 
 void hid_log(const char *format, ...)
 {
+    log_file_bound("hid.log");
     FILE *file = fopen("hid.log", "a");
     if (!file)
         return;

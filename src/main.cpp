@@ -26,6 +26,10 @@ static const char APP_NAME_FOR_LCD[] = "Wick's panel";
 static const int TIMER_PERIOD_MS = 100;
 static const int TIMER_WAIT_MS = 200;
 static const int TEST_WINDOW_AFTER_FAILURES = 20;
+static const uint32_t LCDMON_RETRY_FIRST_MS = 4000;    // a starting LCD Manager shows its window by then
+static const uint32_t LCDMON_RETRY_MAX_MS = 5 * 60000;
+static const int OPEN_RETRY_PAUSE_MS = 1000;
+static const char INSTANCE_MUTEX[] = "Local\\Pixwick.SingleInstance";
 static const int TITLE_RESTORE_AFTER_FAILURES = 19;
 
 // ---- The tick ----------------------------------------------------------------
@@ -69,12 +73,25 @@ static void wait_for_lcdmon_window(int tries)
     }
 }
 
-static void start_lcdmon_if_missing(void)
+// T7, without ever waiting for the LCD Manager: its window is looked for on
+// later second ticks. Launches that bring no window come further and further
+// apart, up to LCDMON_RETRY_MAX_MS, and start afresh once a window is seen.
+static void start_lcdmon_if_missing(MainLoop *loop)
 {
-    if (!second_tick || !g_general.lcdmon_starting || !g_lcd.install_path[0] || find_lcdmon_window())
+    if (!second_tick || !g_general.lcdmon_starting || !g_lcd.install_path[0])
+        return;
+    if (find_lcdmon_window()) {
+        loop->lcdmon_retry_ms = 0;
+        return;
+    }
+    uint32_t now = app_now_ms();
+    if (loop->lcdmon_retry_ms && now - loop->lcdmon_launched_ms < loop->lcdmon_retry_ms)
         return;
     launch_lcdmon();
-    wait_for_lcdmon_window(30);
+    loop->lcdmon_launched_ms = now;
+    loop->lcdmon_retry_ms = !loop->lcdmon_retry_ms                         ? LCDMON_RETRY_FIRST_MS
+                            : loop->lcdmon_retry_ms >= LCDMON_RETRY_MAX_MS / 2 ? LCDMON_RETRY_MAX_MS
+                                                                            : 2 * loop->lcdmon_retry_ms;
 }
 
 static void submit_frame(MainLoop *loop)
@@ -99,9 +116,10 @@ static void update_test_window(const MainLoop *loop)
     if (show)
         InvalidateRect(window, NULL, FALSE);
     // ShowWindow would send a message to the window thread and wait for it;
-    // when the window is already as it should be, that changes nothing.
+    // when the window is already as it should be, that changes nothing. It
+    // never takes the focus: a game in front keeps the keyboard.
     if (!IsWindowVisible(window) != !show)
-        ShowWindow(window, show ? SW_SHOW : SW_HIDE);
+        ShowWindow(window, show ? SW_SHOWNOACTIVATE : SW_HIDE);
     if (second_tick && loop->submit_failures > TEST_WINDOW_AFTER_FAILURES)
         SetWindowTextA(window, unresponsive_title(tick_count));
 }
@@ -136,7 +154,7 @@ void main_tick(MainLoop *loop)
         second_tick = 0;
     }
     refresh_configuration();
-    start_lcdmon_if_missing();
+    start_lcdmon_if_missing(loop);
     media_stop_watch();
     if (lcd_quit_requested(&g_lcd))
         quit_requested = quit_requested + 1;
@@ -183,6 +201,14 @@ static void let_link_connect(void)
     }
 }
 
+// A pause before the next attempt after a failed open, cut short by a quit:
+// an open that keeps failing must not spin.
+static void pause_after_failed_open(void)
+{
+    for (int waited = 0; waited < OPEN_RETRY_PAUSE_MS && !quit_requested; waited += 100)
+        Sleep(100);
+}
+
 static void open_pass(MainLoop *loop)
 {
     if (lcd_open(&g_lcd, APP_NAME_FOR_LCD, 1, 1, 0)) {
@@ -193,8 +219,11 @@ static void open_pass(MainLoop *loop)
         loop->submit_failures = 0;
         while (main_tick_wait(loop))
             main_tick(loop);
+        lcd_destroy_surface(&g_lcd);
+        return;
     }
     lcd_destroy_surface(&g_lcd);
+    pause_after_failed_open();
 }
 
 static int window_thread_running(HANDLE thread)
@@ -239,7 +268,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     (void)previous;
     (void)command_line;
     (void)show;
-    if (FindWindowA(TESTWINDOW_CLASS, PIXWICK_NAME))
+    // One copy per session, whatever the running one's title says: the
+    // window test alone misses a copy that shows the unresponsive notice.
+    HANDLE instance_lock = CreateMutexA(NULL, FALSE, INSTANCE_MUTEX);
+    if (!instance_lock || GetLastError() == ERROR_ALREADY_EXISTS || FindWindowA(TESTWINDOW_CLASS, PIXWICK_NAME))
         return 0;
     app_instance = instance;
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
@@ -280,5 +312,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     CloseHandle(timer);
     if (thread)
         CloseHandle(thread);
+    CloseHandle(instance_lock);
     return 0;
 }

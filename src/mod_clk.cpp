@@ -111,16 +111,17 @@ void clk_configure(ClockModule *clk)
     const char *list = config_get(&g_config, "worldtime_list");
     if (list) {
         clk_parse_list(clk, list);
-        // A slot's position now indexes the new list: its zone is loaded again
-        // so that the time and the name shown belong to the same zone.
-        for (int i = 0; i < SLOT_COUNT; i++)
-            clk->daylight[i] = CLK_LOAD_ZONE;
+    } else {
+        memcpy(clk->zone_list, DEFAULT_ZONES, sizeof DEFAULT_ZONES);
+        clk->zone_count = sizeof DEFAULT_ZONES / sizeof DEFAULT_ZONES[0];
     }
+    // A slot's position now indexes the list in force: its zone is loaded
+    // again so that the time and the name shown belong to the same zone.
+    for (int i = 0; i < SLOT_COUNT; i++)
+        clk->daylight[i] = CLK_LOAD_ZONE;
     const char *format = config_get(&g_config, "worldtime_format");
-    if (format) {
-        strncpy(clk->time_format, format, CLK_FORMAT_BYTES - 1);
-        clk->time_format[CLK_FORMAT_BYTES - 1] = 0;
-    }
+    strncpy(clk->time_format, format ? format : "HH:mm", CLK_FORMAT_BYTES - 1);
+    clk->time_format[CLK_FORMAT_BYTES - 1] = 0;
 }
 
 void clk_start(ClockModule *clk)
@@ -130,9 +131,6 @@ void clk_start(ClockModule *clk)
         clk->daylight[i] = CLK_LOAD_ZONE;
         clk->position[i] = (uint32_t)slot_variant(&g_slots[i], clk->code);
     }
-    memcpy(clk->zone_list, DEFAULT_ZONES, sizeof DEFAULT_ZONES);
-    clk->zone_count = sizeof DEFAULT_ZONES / sizeof DEFAULT_ZONES[0];
-    strcpy(clk->time_format, "HH:mm");
     clk_configure(clk);
 }
 

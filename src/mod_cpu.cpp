@@ -232,28 +232,27 @@ static void free_arrays(CpuModule *cpu)
 }
 
 // strtoul base 10 read as a signed number and limited to lo..hi; negative
-// values become `negative`. A missing key keeps *value.
-static void read_limited(const char *key, int lo, int hi, int negative, int *value)
+// values become `negative`. A missing key gives `default_value`.
+static int read_limited(const char *key, int lo, int hi, int negative, int default_value)
 {
     const char *text = config_get(&g_config, key);
     if (!text)
-        return;
+        return default_value;
     int v = (int)(unsigned)strtoul(text, 0, 10);
-    *value = v < 0 ? negative : v < lo ? lo : v > hi ? hi : v;
+    return v < 0 ? negative : v < lo ? lo : v > hi ? hi : v;
 }
 
 void cpu_configure(CpuModule *cpu)
 {
     free_arrays(cpu);
     const char *hidden = config_get(&g_config, "cpumem_hidden");
-    if (hidden)
-        cpu->hidden = (int)(unsigned)strtoul(hidden, 0, 10);
-    read_limited("cpumem_interval", 1, MAX_TICKS, 1, &cpu->interval);
-    read_limited("cpumem_samples", 1, MAX_TICKS, 1, &cpu->samples);
-    read_limited("cpumem_cputop", 0, CPU_MODES - 1, 0, &cpu->mode_top);
-    read_limited("cpumem_cpumid", 0, CPU_MODES - 1, 0, &cpu->mode_mid);
-    read_limited("cpumem_cpubot", 0, CPU_MODES - 1, 0, &cpu->mode_bot);
-    read_limited("cpumem_fakecores", 0, CPU_MAX_CORES, 0, &cpu->fake_cores);
+    cpu->hidden = hidden ? (int)(unsigned)strtoul(hidden, 0, 10) : 0;
+    cpu->interval = read_limited("cpumem_interval", 1, MAX_TICKS, 1, 1);
+    cpu->samples = read_limited("cpumem_samples", 1, MAX_TICKS, 1, 3);
+    cpu->mode_top = read_limited("cpumem_cputop", 0, CPU_MODES - 1, 0, 0);
+    cpu->mode_mid = read_limited("cpumem_cpumid", 0, CPU_MODES - 1, 0, 0);
+    cpu->mode_bot = read_limited("cpumem_cpubot", 0, CPU_MODES - 1, 0, 0);
+    cpu->fake_cores = read_limited("cpumem_fakecores", 0, CPU_MAX_CORES, 0, 0);
     for (int i = 0; i < SLOT_COUNT; i++)
         cpu->subpage[i] = slot_variant(&g_slots[i], "CPU");
 
@@ -279,11 +278,6 @@ void cpu_start(CpuModule *cpu)
         return;
     }
     cpu->private_pages = 0;
-    cpu->interval = 1;
-    cpu->samples = 3;
-    cpu->hidden = 0;
-    cpu->fake_cores = 0;
-    cpu->mode_top = cpu->mode_mid = cpu->mode_bot = 0;
     free_arrays(cpu);
     SYSTEM_INFO info;
     GetSystemInfo(&info);

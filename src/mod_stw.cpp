@@ -41,8 +41,7 @@ uint32_t stw_lap_mode(int variant, uint32_t lap_default)
 void stw_configure(StopwatchModule *stw)
 {
     const char *laps = config_get(&g_config, "stopwatch_laps");
-    if (laps)
-        stw->lap_default = (uint32_t)strtoul(laps, 0, 10);
+    stw->lap_default = laps ? (uint32_t)strtoul(laps, 0, 10) : 0;
     for (int i = 0; i < SLOT_COUNT; i++) {
         stw->lap_mode[i] = stw_lap_mode(slot_variant(&g_slots[i], stw->code), stw->lap_default);
         if (!stw->lap_mode[i] && stw->state[i] == STW_LAP_SHOWN)
@@ -57,7 +56,6 @@ void stw_start(StopwatchModule *stw)
         stw->elapsed[i] = 0;
         stw->started[i] = 0;
     }
-    stw->lap_default = 0;
     stw_configure(stw);
 }
 

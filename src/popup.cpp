@@ -136,8 +136,6 @@ int popup(PopupQueue *queue, uint32_t key, int duration_ms, const char *format, 
 
 void popup_begin_tick(PopupQueue *queue, uint32_t now)
 {
-    if (now < queue->phase_start)
-        queue->phase_start = 0; // the tick counter wrapped
     if (queue->state == STATE_NEW) {
         queue->state = STATE_FIRST_HOLD;
         queue->offset = 0;
@@ -145,8 +143,8 @@ void popup_begin_tick(PopupQueue *queue, uint32_t now)
     }
 }
 
-// now >= phase_start holds here (popup_begin_tick), so the difference is the
-// true elapsed time even where phase_start + duration would overflow.
+// In unsigned 32-bit arithmetic the difference is the true elapsed time, also
+// across the wrap of the millisecond counter.
 static int phase_running(const PopupQueue *queue, uint32_t now)
 {
     return now - queue->phase_start < queue->head->duration;

@@ -36,6 +36,7 @@ void slot_init(Slot *slot, int number)
     slot->x = number >= 0 && number < SLOT_COUNT ? SLOT_COLUMNS[number] : 0;
     slot->y = SLOT_HOME_Y;
     slot->pending_action = 0;
+    slot->parsed = 0;
     slot_parse(slot);
 }
 
@@ -83,11 +84,28 @@ void slot_parse_value(Slot *slot, const char *value)
         slot_add_token(slot, token, length);
 }
 
+static uint32_t text_hash(const char *text)
+{
+    uint32_t hash = 2166136261u; // FNV-1a; a missing key hashes like an empty one
+    for (; text && *text; text++)
+        hash = (hash ^ (uint8_t)*text) * 16777619u;
+    return hash;
+}
+
+// A reload that leaves this slot's list as it was leaves the slot alone: its
+// page stays, and a '*' is not pressed again (it would, say, reset a running
+// stopwatch whenever any other setting is edited).
 void slot_parse(Slot *slot)
 {
     char key[] = "slot_0";
     key[5] = (char)('0' + (slot->number & 3));
-    slot_parse_value(slot, config_get(&g_config, key));
+    const char *value = config_get(&g_config, key);
+    const uint32_t hash = text_hash(value);
+    if (slot->parsed && slot->list_hash == hash)
+        return;
+    slot->parsed = 1;
+    slot->list_hash = hash;
+    slot_parse_value(slot, value);
 }
 
 int slot_variant(const Slot *slot, const char *code)

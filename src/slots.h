@@ -14,6 +14,7 @@
 // writes. A press for the slot is in pending_action (1 short, 2 long); a module
 // that acts on it sets it back to 0.
 #pragma once
+#include <stdint.h>
 
 enum { SLOT_COUNT = 4, SLOT_MAX_CODES = 8, SLOT_WIDTH = 39, SLOT_HEIGHT = 21 };
 
@@ -27,6 +28,8 @@ struct Slot {
     int y;                           // 22 once in place
     int start_index;                 // where the next walk starts
     int shown_index;                 // what drew in the last walk
+    uint32_t list_hash;              // of the slot_N value the list was parsed from
+    int parsed;                      // 0 until the first slot_parse
 };
 
 extern Slot g_slots[SLOT_COUNT];

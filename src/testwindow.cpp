@@ -92,6 +92,18 @@ static int hit_slot(LPARAM position)
     return window_hit_test(GET_X_LPARAM(position), GET_Y_LPARAM(position));
 }
 
+// The panel a left press went down on (window thread only). Its release is
+// recorded wherever the mouse lets go, so a click that ends beside the panel
+// is still a short press, never a long one.
+static int pressed_slot = -1;
+
+static void release_pressed_slot(void)
+{
+    if (pressed_slot >= 0)
+        lcd_button_up(&g_lcd, pressed_slot);
+    pressed_slot = -1;
+}
+
 static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     int i;
@@ -104,16 +116,26 @@ static LRESULT CALLBACK window_procedure(HWND window, UINT message, WPARAM wpara
         return 0;
     }
     case WM_CLOSE:
-    case WM_ENDSESSION:
         quit_requested = quit_requested + 1;
         break;
+    case WM_ENDSESSION: // wparam 0: the log-off or shut-down was cancelled
+        if (wparam)
+            quit_requested = quit_requested + 1;
+        break;
     case WM_LBUTTONDOWN:
-        if ((i = hit_slot(lparam)) >= 0)
+        if ((i = hit_slot(lparam)) >= 0) {
+            release_pressed_slot();
+            pressed_slot = i;
             lcd_button_down(&g_lcd, i);
+            SetCapture(window);
+        }
         return 0;
     case WM_LBUTTONUP:
-        if ((i = hit_slot(lparam)) >= 0)
-            lcd_button_up(&g_lcd, i);
+        release_pressed_slot();
+        ReleaseCapture();
+        return 0;
+    case WM_CAPTURECHANGED: // taken away (a window in front, a system menu)
+        release_pressed_slot();
         return 0;
     case WM_RBUTTONDOWN:
         if ((i = hit_slot(lparam)) >= 0)

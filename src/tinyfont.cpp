@@ -158,11 +158,24 @@ static const uint8_t tiny_fold[128] = {
     /* 248-255 */ 17, 85, 85, 85, 20, 89, 68, 89,
 };
 
+// The characters of code page 1252's bytes 128..159, in byte order (0: the
+// byte is unassigned). Text arrives as UTF-16, so these come as their own
+// code points and reach the fold table's entries for 128..159 only here.
+static const uint16_t cp1252_high[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 80..87: € ‚ ƒ „ … † ‡
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,      // 88..8F: ˆ ‰ Š ‹ Œ Ž
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90..97: ‘ ’ “ ” • – —
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178, // 98..9F: ˜ ™ š › œ ž Ÿ
+};
+
 int tiny_map_unit(uint32_t unit)
 {
     if (unit < 128)
         return (int)unit;
     if (unit < 256)
         return tiny_fold[unit - 128];
+    for (int i = 0; i < 32; i++)
+        if (cp1252_high[i] == unit)
+            return tiny_fold[i];
     return '?';
 }

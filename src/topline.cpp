@@ -36,19 +36,21 @@ static void copy_cut(char *dest, size_t chars, const char *src)
     dest[chars] = 0;
 }
 
+// Every key in force, or its default when it is not set (also after it was
+// deleted from the file).
 void topline_configure(TopLine *topline)
 {
     const char *value;
-    if ((value = config_get(&g_config, "date_format")))
-        copy_cut(topline->date_format, TOPLINE_PICTURE_CHARS, value);
-    if ((value = config_get(&g_config, "time_format")))
-        copy_cut(topline->time_format, TOPLINE_PICTURE_CHARS, value);
-    if ((value = config_get(&g_config, "email_address")))
-        copy_cut(topline->email_address, TOPLINE_ADDRESS_CHARS, value);
-    if ((value = config_get(&g_config, "email_days")))
-        topline->email_days = (int)strtoul(value, 0, 10);
-    if ((value = config_get(&g_config, "email_interval")))
-        topline->email_interval = (int)strtoul(value, 0, 10);
+    value = config_get(&g_config, "date_format");
+    copy_cut(topline->date_format, TOPLINE_PICTURE_CHARS, value ? value : "ddd yyyy-MM-dd");
+    value = config_get(&g_config, "time_format");
+    copy_cut(topline->time_format, TOPLINE_PICTURE_CHARS, value ? value : "HH:mm:ss");
+    value = config_get(&g_config, "email_address");
+    copy_cut(topline->email_address, TOPLINE_ADDRESS_CHARS, value ? value : "");
+    value = config_get(&g_config, "email_days");
+    topline->email_days = value ? (int)strtoul(value, 0, 10) : 7;
+    value = config_get(&g_config, "email_interval");
+    topline->email_interval = value ? (int)strtoul(value, 0, 10) : 10;
 }
 
 static void look_up_unread_mail_count(TopLine *topline)
@@ -70,11 +72,6 @@ void topline_start(TopLine *topline)
 {
     topline->unread = 0;
     topline->shell32 = 0;
-    copy_cut(topline->date_format, TOPLINE_PICTURE_CHARS, "ddd yyyy-MM-dd");
-    copy_cut(topline->time_format, TOPLINE_PICTURE_CHARS, "HH:mm:ss");
-    topline->email_address[0] = 0;
-    topline->email_days = 7;
-    topline->email_interval = 10;
     topline_configure(topline);
     look_up_unread_mail_count(topline);
 }

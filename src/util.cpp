@@ -3,12 +3,39 @@
 #include <shlobj.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+
+#include "app.h"
 
 // ---- Log files -------------------------------------------------------------
 // Every call builds the path, opens, writes and closes: no handle or buffer
-// survives, so both files are complete on disk at any moment and callers on
-// any thread need no lock.
+// survives, so both files are complete on disk at any moment. One lock keeps
+// writers on different threads from cutting into each other's lines.
+//
+// A program that runs for weeks must not fill the disk: a file past
+// LOG_MAX_BYTES starts afresh with its last LOG_KEEP_BYTES, and the same
+// failure from the same place is written once, then at most once an hour with
+// the number of times it happened meanwhile.
+
+enum {
+    LOG_MAX_BYTES = 1024 * 1024,
+    LOG_KEEP_BYTES = 256 * 1024,
+    REPEAT_PLACES = 64,               // failures remembered for the hourly count
+    REPEAT_INTERVAL_MS = 3600 * 1000,
+};
+
+static SRWLOCK log_lock = SRWLOCK_INIT;
+
+struct RepeatedFailure {
+    char source_file[48];    // empty: place unused
+    int line;
+    DWORD error_code;
+    uint32_t message_hash;   // the same place may report different failures in its text
+    uint32_t written_ms;     // app_now_ms() when it was last written
+    uint32_t unwritten;      // times it happened since, not written
+};
+static RepeatedFailure repeats[REPEAT_PLACES];
 
 int documents_pixwick_dir(char *path, size_t size)
 {
@@ -31,22 +58,47 @@ static int log_file_path(char *path, size_t size, const char *file_name)
     return n >= 0 && (size_t)n < size - used;
 }
 
+void log_file_bound(const char *path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data) ||
+        (data.nFileSizeHigh == 0 && data.nFileSizeLow <= LOG_MAX_BYTES))
+        return;
+    FILE *file = fopen(path, "rb");
+    char *tail = (char *)malloc(LOG_KEEP_BYTES);
+    size_t kept = 0;
+    if (file && tail && _fseeki64(file, -(long long)LOG_KEEP_BYTES, SEEK_END) == 0)
+        kept = fread(tail, 1, LOG_KEEP_BYTES, file);
+    if (file)
+        fclose(file);
+    const char *start = tail ? (const char *)memchr(tail, '\n', kept) : 0; // from a whole line on
+    if (start && (file = fopen(path, "wb"))) {
+        fwrite(start + 1, 1, (size_t)(tail + kept - start - 1), file);
+        fclose(file);
+    }
+    free(tail);
+}
+
 int log_system(const char *format, ...)
 {
     char path[MAX_PATH];
     if (!log_file_path(path, sizeof path, "system.txt"))
         return 0;
+    AcquireSRWLockExclusive(&log_lock);
+    if (format)
+        log_file_bound(path);
     FILE *file = fopen(path, format ? "at" : "wt");
-    if (!file)
-        return 0;
-    if (format) {
-        va_list args;
-        va_start(args, format);
-        vfprintf(file, format, args);
-        va_end(args);
+    if (file) {
+        if (format) {
+            va_list args;
+            va_start(args, format);
+            vfprintf(file, format, args);
+            va_end(args);
+        }
+        fclose(file);
     }
-    fclose(file);
-    return 1;
+    ReleaseSRWLockExclusive(&log_lock);
+    return file != 0;
 }
 
 // Keeps an entry on one line and plain ASCII: bytes 1..31 and 0x80..0xFF
@@ -61,8 +113,9 @@ static void blank_control_bytes(char *text)
 static void write_system_text(FILE *file, DWORD error_code)
 {
     char *text = 0;
-    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, 0, error_code, 0,
-                                  (LPSTR)&text, 0, 0);
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                      FORMAT_MESSAGE_IGNORE_INSERTS, // "%1 is not a valid Win32 application"
+                                  0, error_code, 0, (LPSTR)&text, 0, 0);
     if (length && text) {
         blank_control_bytes(text);
         fprintf(file, "=%s", text);
@@ -71,15 +124,57 @@ static void write_system_text(FILE *file, DWORD error_code)
         LocalFree(text);
 }
 
-void log_error(const char *source_file, int line, DWORD error_code, const char *format, ...)
+// Under log_lock. 1 when this failure is to be written now; *unwritten then
+// holds how often it happened since it was last written.
+static uint32_t message_hash(const char *text)
 {
-    char buffer[1024]; // the path, then the date, the time and the message
-    if (!log_file_path(buffer, sizeof buffer, "errors.txt"))
-        return;
-    FILE *file = fopen(buffer, "at");
-    if (!file)
-        return;
+    uint32_t hash = 2166136261u; // FNV-1a
+    for (; *text; text++)
+        hash = (hash ^ (uint8_t)*text) * 16777619u;
+    return hash;
+}
 
+static int failure_due(const char *source_file, int line, DWORD error_code, const char *message,
+                       uint32_t *unwritten)
+{
+    const uint32_t hash = message_hash(message);
+    const uint32_t now = app_now_ms();
+    char source[sizeof repeats[0].source_file];
+    snprintf(source, sizeof source, "%s", source_file);
+    RepeatedFailure *oldest = &repeats[0];
+    for (RepeatedFailure &r : repeats) {
+        if (!r.source_file[0]) { // the places in use come first
+            oldest = &r;
+            break;
+        }
+        if (r.line == line && r.error_code == error_code && r.message_hash == hash &&
+            strcmp(r.source_file, source) == 0) {
+            if (now - r.written_ms < REPEAT_INTERVAL_MS) {
+                r.unwritten++;
+                return 0;
+            }
+            *unwritten = r.unwritten;
+            r.unwritten = 0;
+            r.written_ms = now;
+            return 1;
+        }
+        if (now - r.written_ms > now - oldest->written_ms)
+            oldest = &r;
+    }
+    memcpy(oldest->source_file, source, sizeof source);
+    oldest->line = line;
+    oldest->error_code = error_code;
+    oldest->message_hash = hash;
+    oldest->written_ms = now;
+    oldest->unwritten = 0;
+    *unwritten = 0;
+    return 1;
+}
+
+static void write_error_line(FILE *file, const char *source_file, int line, DWORD error_code, uint32_t unwritten,
+                             const char *message)
+{
+    char buffer[64];
     SYSTEMTIME now;
     GetLocalTime(&now); // one reading for date and time
     if (!GetDateFormatA(LOCALE_USER_DEFAULT, 0, &now, "yyyy-MM-dd", buffer, sizeof buffer))
@@ -87,22 +182,45 @@ void log_error(const char *source_file, int line, DWORD error_code, const char *
     fprintf(file, "%s ", buffer);
     if (!GetTimeFormatA(LOCALE_INVARIANT, 0, &now, "HH:mm:ss", buffer, sizeof buffer))
         buffer[0] = 0;
-    fprintf(file, "%s | %s(%d) | ", buffer, source_file, line);
-
-    va_list args;
-    va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    buffer[sizeof buffer - 1] = 0; // the C runtime's form leaves a full buffer unterminated
-    blank_control_bytes(buffer);
-    fputs(buffer, file);
-
+    fprintf(file, "%s | %s(%d) | %s", buffer, source_file, line, message);
     if (error_code) {
         fprintf(file, " | %08lx", (unsigned long)error_code);
         write_system_text(file, error_code);
     }
+    if (unwritten)
+        fprintf(file, " | %lu more times since it was last written", (unsigned long)unwritten);
     fputs("\n", file);
-    fclose(file);
+}
+
+void log_error(const char *source_file, int line, DWORD error_code, const char *format, ...)
+{
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    message[sizeof message - 1] = 0; // the C runtime's form leaves a full buffer unterminated
+    blank_control_bytes(message);
+
+    AcquireSRWLockExclusive(&log_lock);
+    uint32_t unwritten = 0;
+    char path[MAX_PATH];
+    if (failure_due(source_file, line, error_code, message, &unwritten) &&
+        log_file_path(path, sizeof path, "errors.txt")) {
+        log_file_bound(path);
+        if (FILE *file = fopen(path, "at")) {
+            write_error_line(file, source_file, line, error_code, unwritten, message);
+            fclose(file);
+        }
+    }
+    ReleaseSRWLockExclusive(&log_lock);
+}
+
+void log_forget_repeats(void)
+{
+    AcquireSRWLockExclusive(&log_lock);
+    memset(repeats, 0, sizeof repeats);
+    ReleaseSRWLockExclusive(&log_lock);
 }
 
 // ---- LCD Manager discovery and control ---------------------------------------
@@ -110,7 +228,6 @@ void log_error(const char *source_file, int line, DWORD error_code, const char *
 // starting it, and ending it on Ctrl+Media Stop. Also the small window finders
 // of the iTunes and TeamSpeak 2 modules.
 
-#include "app.h"
 #include "lcd.h"
 
 #define LCD_MANAGER_KEY "SOFTWARE\\Logitech\\LCD Software\\LCD Manager\\CurrentVersion"
@@ -215,8 +332,9 @@ void launch_lcdmon(void)
     if (execute && lcdmon_exe_path(g_lcd.install_path, path, sizeof path)) {
         HINSTANCE result = execute(0, "open", path, "", g_lcd.install_path, SW_SHOWNORMAL);
         if ((INT_PTR)result <= 32) {
-            log_error("src/util", 286, GetLastError(), "failed to launch '%s' (path '%s')", path,
-                      g_lcd.install_path);
+            // ShellExecute answers the reason; its last error is not always set
+            DWORD error = GetLastError() ? GetLastError() : (DWORD)(INT_PTR)result;
+            log_error("src/util", 286, error, "failed to launch '%s' (path '%s')", path, g_lcd.install_path);
             SetLastError(0);
         }
     }
@@ -244,7 +362,7 @@ void media_stop_watch(void)
         return;
     DWORD process_id = 0;
     GetWindowThreadProcessId(window, &process_id);
-    log_error("src/util", 118, GetLastError(), "CTRL+MEDIA_STOP detected, terminating LCDMon.exe");
+    log_error("src/util", 118, 0, "CTRL+MEDIA_STOP detected, terminating LCDMon.exe");
     SetLastError(0);
     HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, process_id);
     if (!process)

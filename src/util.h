@@ -10,8 +10,15 @@ int log_system(const char *format, ...);
 
 // Appends one line to errors.txt: "date time | source_file(line) | message",
 // then " | %08x=system text" when error_code is not 0. Control and non-ASCII
-// bytes of the message and the system text become blanks.
+// bytes of the message and the system text become blanks. The same failure
+// (source file, line, code and message) is written once, then at most once an
+// hour, with " | N more times since it was last written".
 void log_error(const char *source_file, int line, DWORD error_code, const char *format, ...);
+// Forgets which failures were written (tests).
+void log_forget_repeats(void);
+
+// A log file past 1 MB starts afresh with its last 256 KB, from a line start.
+void log_file_bound(const char *path);
 
 // The user's Documents folder followed by "\Pixwick\", created when missing.
 // 0 when the Documents folder is unknown or the path does not fit.

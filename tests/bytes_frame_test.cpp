@@ -28,10 +28,10 @@ const uint16_t *units(const std::u16string &s) { return (const uint16_t *)s.c_st
 // A 7 x 5 picture, its rows given without separators.
 const char *const P = "XXXXXX " "X     X" "XXXXXX " "X      " "X      ";
 
-// Upright at (10, 10); at x = 157 going on at the start of the next row; at
-// x = -3 starting at the end of the row above; at y = 40 losing the rows below
-// 42; at y = -1 losing its first row. A null picture and widths 0 and -3 draw
-// nothing.
+// Upright at (10, 10); clipped on every edge: at x = 157 and x = -3 it loses
+// the columns off the frame (nothing wraps onto another row), at y = 40 the
+// rows below 42, at y = -1 its first row. A null picture and widths 0 and -3
+// draw nothing.
 TEST(FrameBitmap, Placement)
 {
     Frame f(0);
@@ -122,8 +122,9 @@ TEST(TinyText, Drawing)
         {T | TXT_CENTER, 80, 15, u"A", 5, 12},
         {T | TXT_CENTER | TXT_RIGHT, 80, 21, u"AB", 10, 25}, // right wins
         {T | O | TXT_INVERT, 3, 30, u"Hi 7", 12, 60},
-        {T, 157, 36, u"AB", 10, 25}, // no clipping at the right edge: on in the next row
-        {T | O, 0, 22, u"\u20AC5", 9, 45}, // above U+00FF: '?'
+        {T, 157, 36, u"AB", 10, 8}, // clipped at the right edge
+        {T | O, 0, 22, u"\u4E2D5", 9, 45}, // not in code page 1252: '?'
+        {T | O, 40, 22, u"\u20AC\u0160\u201C", 12, 60}, // euro, S caron, quote: folded as in code page 1252
         {T | TXT_MEASURE | O, 0, 0, u"12:45", 18, 0},
         {T | O, 0, 0, u"", 0, 0},
     };

@@ -32,6 +32,7 @@ protected:
 
     void SetUp() override
     {
+        log_forget_repeats();
         for (const char *sub : {"cwd", "exe", "docs"})
             ASSERT_TRUE(std::filesystem::create_directories(root + sub)) << sub;
         std::filesystem::current_path(root + "cwd");
@@ -122,6 +123,7 @@ TEST_F(ConfigFiles, ReloadRebuildsTheWholeStore)
     HANDLE locked = CreateFileA(path("cwd\\pixwick.txt").c_str(), GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
     EXPECT_EQ(config_check_reload(&config), 0);
     EXPECT_EQ(g_general.linger, 100);
+    EXPECT_NE(log_line_with("errors.txt", "'pixwick.txt'  | 00000020="), "") << "locked, not missing";
     CloseHandle(locked);
     EXPECT_EQ(config_check_reload(&config), 1);
     EXPECT_EQ(g_general.linger, 500) << "a deleted key is back at its default";
@@ -136,6 +138,30 @@ TEST_F(ConfigFiles, ReloadRebuildsTheWholeStore)
     write("cwd\\pixwick.txt", "use_hid 3\n"); // saved under the old name again
     EXPECT_EQ(config_check_reload(&config), 2); // both files changed since the last load
     EXPECT_EQ(g_general.use_hid, 3);
+}
+
+// Editors save the settings file in the ANSI code page, as UTF-8 with a mark
+// or as UTF-16 with a mark; all read the same.
+TEST_F(ConfigFiles, UnicodeFilesReadLikeAnsiOnes)
+{
+    const std::u16string text = u"slot_0 CPU\r\nname K\u00F6ln \u20AC\r\n";
+    std::string utf16le = "\xFF\xFE", utf16be = "\xFE\xFF";
+    for (char16_t c : text) {
+        utf16le += (char)(c & 0xFF), utf16le += (char)(c >> 8);
+        utf16be += (char)(c >> 8), utf16be += (char)(c & 0xFF);
+    }
+    const std::string utf8 = "\xEF\xBB\xBFslot_0 CPU\nname K\xC3\xB6ln \xE2\x82\xAC\n";
+    for (const std::string &bytes : {utf16le, utf16be, utf8, std::string("\xEF\xBB\xBF")}) {
+        write("cwd\\pixwick.txt", bytes);
+        config_clear(&config);
+        ASSERT_EQ(config_load_file(&config, "pixwick.txt", 1), bytes.size() > 3 ? 2 : 0);
+        if (bytes.size() <= 3)
+            continue;
+        EXPECT_EQ(value("slot_0"), "CPU");
+        if (GetACP() == 1252) {
+            EXPECT_EQ(value("name"), "K\xF6ln \x80");
+        }
+    }
 }
 
 // A settings file without any setting warns like a missing one, and is

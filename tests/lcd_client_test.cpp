@@ -77,8 +77,11 @@ TEST(LcdClient, ForwardsToTheTableAndUnloadsCleanly)
     const LcdBitmapHeader bitmap = {LCD_BITMAP_FORMAT_MONO};
     EXPECT_EQ(lgLcdInit(), 31u);
     EXPECT_EQ(script->get_interface_version, 5);
-    EXPECT_EQ(lgLcdInit(), 1247u) << "still initialised after an error of entry 0";
-    EXPECT_EQ(script->init_calls, 1);
+    EXPECT_EQ(lgLcdInit(), 31u) << "a failed server init leaves the client as it was";
+    EXPECT_EQ(script->init_calls, 2);
+    script->init_result = 0;
+    EXPECT_EQ(lgLcdInit(), 0u);
+    EXPECT_EQ(lgLcdInit(), 1247u);
     EXPECT_EQ(lgLcdUpdateBitmap(42, &bitmap, 128), 1167u);
     EXPECT_TRUE(script->last_device == 42 && script->last_bitmap == &bitmap && script->last_priority == 128);
     EXPECT_EQ(lgLcdConnect(0), (DWORD)ERROR_NOT_SUPPORTED) << "null entry";
@@ -91,7 +94,7 @@ TEST(LcdClient, ForwardsToTheTableAndUnloadsCleanly)
     const DWORD before = link_tests::open_handle_count();
     for (int i = 0; i < 50; i++)
         lgLcdInit(), lgLcdDeInit();
-    EXPECT_EQ(script->init_calls, 51);
+    EXPECT_EQ(script->init_calls, 53);
     EXPECT_LE(link_tests::open_handle_count(), before + 2) << before;
     FreeLibrary(held);
 }

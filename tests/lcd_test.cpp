@@ -64,9 +64,9 @@ void draw(Lcd *lcd, std::initializer_list<Text> texts)
 // Both GDI fonts. Aligned: plain; dark on a lit band right-aligned on column
 // 159; a band centred on column 80. Clipped: nothing left of x or above y, cut
 // at column 159 without wrapping, the whole width returned, and bytes written
-// after GDI output stay (the dots). Ampersand: a&b shows ab with the b
-// underlined and a&&b shows a&b, both measured as drawn; a line feed starts a
-// new line one text height lower.
+// after GDI output stay (the dots). An ampersand is drawn as it stands (a
+// title like "Simon & Garfunkel"), measured as drawn; a line feed starts a new
+// line one text height lower.
 TEST_F(LcdSurface, GdiText)
 {
     draw(&lcd, {{0, 0, 0, "Pixwick 12:45"}, {O | I | TXT_RIGHT, 159, 0, "CPU 100%"}, {O | I | TXT_CENTER, 80, 10, "Band"},
@@ -106,12 +106,12 @@ TEST_F(LcdSurface, NothingToDraw)
 }
 
 // 8-bit text is in the system code page: in 1252, A-umlaut and the euro sign,
-// which the tiny font draws as its A-umlaut and '?'.
+// which the tiny font draws as its A-umlaut and the euro's fold, '$'.
 TEST_F(LcdSurface, EightBitTextIsInTheSystemCodePage)
 {
     if (GetACP() != 1252)
         GTEST_SKIP() << "the text is written for code page 1252";
-    EXPECT_EQ(lcd_text(&lcd, TXT_TINY, 10, 3, "\xC4\x80"), 10);
+    EXPECT_EQ(lcd_text(&lcd, TXT_TINY, 10, 3, "\xC4\x80"), 11);
     EXPECT_GOLDEN("text_tiny_code_page_1252", lcd.frame);
 }
 

@@ -106,6 +106,7 @@ protected:
     {
         ASSERT_TRUE(lcdmon.ready) << "stand-in test lock";
         ASSERT_TRUE(lcdmon.register_standin());
+        log_forget_repeats(); // each test counts the lines it causes
         clock_now = 1000;
         ctrl_down = 0;
         app_clock = [] { return (uint32_t)clock_now; };

@@ -179,6 +179,7 @@ TEST_F(Link, FailedUpdateClosesAndRetriesAfterTwoSeconds)
 TEST_F(Link, WatchdogReplacesAHungLinkWithoutWaitingForIt)
 {
     for (int by_clock = 0; by_clock < 2; by_clock++) {
+        log_forget_repeats();
         open_connected();
         lcd_enable_hid(&lcd, 1);
         on_soft_buttons(0, 15, lcd.link);

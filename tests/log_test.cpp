@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "app.h"
 #include "log_files.h"
 #include "util.h"
 
@@ -57,6 +58,7 @@ TEST(LogError, EntryLayout)
         {ERROR_FILE_NOT_FOUND, std::string(2000, 'x'), std::string(2000, 'x'), " | 00000002=" + file_not_found},
         {0x2000ABCD, "", "", " | 2000abcd"}, // customer bit: no system text
     };
+    log_forget_repeats();
     for (int line = 0; line < 3; line++) {
         const auto &c = cases[line];
         const std::string token = unique_token("msg"), before = date_time_now();
@@ -68,6 +70,55 @@ TEST(LogError, EntryLayout)
                   " | src/test(" + std::to_string(line) + ") | " + (token + c.written).substr(0, 1023) + c.suffix);
         EXPECT_NE(read_binary_file(log_path("errors.txt")).find(entry + "\r\n"), std::string::npos) << line;
     }
+}
+
+// A refusal retried every two seconds for an hour writes two lines, the
+// second with the count of those not written; another code is another failure.
+TEST(LogError, RepeatedFailuresAreWrittenOnceAnHour)
+{
+    const AppClock saved = app_clock;
+    static uint32_t now;
+    app_clock = [] { return now; };
+    log_forget_repeats();
+    const std::string token = unique_token("again");
+    for (now = 1000; now < 1000 + 3600 * 1000 + 2000; now += 2000)
+        log_error("src/test", 7, ERROR_ACCESS_DENIED, "%s", token.c_str());
+    log_error("src/test", 7, ERROR_SHARING_VIOLATION, "%s", token.c_str());
+    app_clock = saved;
+    const std::string text = read_binary_file(log_path("errors.txt"));
+    EXPECT_EQ(count_occurrences(text, token), 3);
+    EXPECT_NE(text.find(token + " | 00000005=" + system_message(5).substr(0, 6)), std::string::npos);
+    EXPECT_NE(text.find(" | 1799 more times since it was last written"), std::string::npos);
+}
+
+// System texts with inserts ("%1 is not a valid Win32 application") are
+// written, not dropped.
+TEST(LogError, SystemTextWithAnInsert)
+{
+    const std::string token = unique_token("insert");
+    log_error("src/test", 1, ERROR_BAD_EXE_FORMAT, "%s", token.c_str());
+    const std::string entry = log_line_with("errors.txt", token);
+    ASSERT_NE(entry.find(" | 000000c1="), std::string::npos) << entry;
+    EXPECT_GT(entry.size(), entry.find(" | 000000c1=") + 14) << entry;
+}
+
+// A log past 1 MB starts afresh with its last 256 KB, from a whole line on.
+TEST(LogFiles, BoundedInSize)
+{
+    const std::string path = log_path(unique_token("bounded").c_str());
+    std::string text;
+    for (int n = 0; text.size() <= 1024 * 1024; n++)
+        text += "line " + std::to_string(n) + "\n";
+    FILE *file = fopen(path.c_str(), "wb");
+    ASSERT_TRUE(file && fwrite(text.data(), 1, text.size(), file) == text.size());
+    fclose(file);
+    log_file_bound(path.c_str());
+    const std::string kept = read_binary_file(path);
+    DeleteFileA(path.c_str());
+    EXPECT_LE(kept.size(), 256u * 1024);
+    EXPECT_GT(kept.size(), 255u * 1024);
+    EXPECT_EQ(kept.compare(0, 5, "line "), 0);
+    EXPECT_EQ(text.compare(text.size() - kept.size(), kept.size(), kept), 0) << "the end kept whole";
 }
 
 } // namespace

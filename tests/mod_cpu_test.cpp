@@ -54,14 +54,15 @@ struct CpuTest : ::testing::Test {
     void clear() { memset(g_lcd.frame, 0, LCD_FRAME_BYTES); }
     void activate(int processors, int samples = 3)
     {
-        cpu.cpu_count = processors, cpu.interval = 1, cpu.samples = samples;
+        cpu.cpu_count = processors;
+        config_put(&g_config.entries, "cpumem_samples", std::to_string(samples).c_str());
         cpu_configure(&cpu);
         ASSERT_NE(cpu.core_history, nullptr);
     }
     void set_core(int core, int pm) { std::fill_n(cpu.core_history + core * cpu.samples, cpu.samples, pm); }
 };
 
-TEST_F(CpuTest, KeysAreLimitedAndMissingOnesKept)
+TEST_F(CpuTest, KeysAreLimitedAndMissingOnesAtTheirDefaults)
 {
     typedef int CpuModule::*Field;
     const Field I = &CpuModule::interval, S = &CpuModule::samples, F = &CpuModule::fake_cores;
@@ -70,7 +71,7 @@ TEST_F(CpuTest, KeysAreLimitedAndMissingOnesKept)
         {"cpumem_interval", "junk", I, 1}, {"cpumem_samples", "51", S, 50}, {"cpumem_fakecores", "100", F, 64},
         {"cpumem_hidden", "3", &CpuModule::hidden, 3}, {"cpumem_cputop", "9", &CpuModule::mode_top, 5},
         {"cpumem_cpumid", "3", &CpuModule::mode_mid, 3}, {"cpumem_cpubot", "-2", &CpuModule::mode_bot, 0},
-        {"other", "1", I, 4}, // missing: kept
+        {"other", "1", I, 1}, {"other", "1", S, 3}, // missing, or deleted at a reload: the default
     };
     for (const auto &c : cases) {
         cpu.cpu_count = 2, cpu.interval = 4, cpu.samples = 9, cpu.fake_cores = 5, cpu.hidden = 0;

@@ -51,7 +51,7 @@ TEST(SlotParse, TokensTable)
         EXPECT_EQ(parsed(c[0]), c[1]) << c[0];
 }
 
-TEST(SlotParse, KeysPlacesVariantsAndStarOnEveryReparse)
+TEST(SlotParse, KeysPlacesVariantsAndStarWhenTheListChanges)
 {
     config_clear(&g_config);
     config_put(&g_config.entries, "SLOT_2", "clk* NET+ NET++");
@@ -64,8 +64,12 @@ TEST(SlotParse, KeysPlacesVariantsAndStarOnEveryReparse)
     EXPECT_EQ(slot_variant(&g_slots[2], "net"), 1) << "first entry, any case";
     EXPECT_EQ(slot_variant(&g_slots[1], "NET"), 0);
     g_slots[2].pending_action = 0; // the module consumed the press
+    g_slots[2].start_index = 1;    // the user paged on
+    slot_parse(&g_slots[2]);       // a reload with this list unchanged
+    EXPECT_TRUE(g_slots[2].pending_action == 0 && g_slots[2].start_index == 1);
+    config_put(&g_config.entries, "slot_2", "clk* NET+ NET++ STW");
     slot_parse(&g_slots[2]);
-    EXPECT_EQ(g_slots[2].pending_action, 2);
+    EXPECT_TRUE(g_slots[2].pending_action == 2 && g_slots[2].start_index == 0);
     config_clear(&g_config);
 }
 
@@ -157,7 +161,7 @@ class Ticks : public ::testing::Test {
 protected:
     MainLoop loop{};
     AppClock saved_clock = app_clock;
-    char name[64] = "";
+    char name[MAX_PATH] = "";
 
     void SetUp() override
     {
@@ -236,12 +240,13 @@ TEST_F(Ticks, UseHid3FiresOnceAtTheThirdFailingSecond)
 TEST_F(Ticks, ReloadDuringTheSlideInPutsThePanelsInPlaceAndRefreshZeroNeverLooks)
 {
     g_general.config_refresh = 10, g_general.animate_start = 1;
-    snprintf(name, sizeof name, "slots_reload_%lu.txt", (unsigned long)GetCurrentProcessId());
+    GetTempPathA(sizeof g_config.exe_dir, g_config.exe_dir); // the settings file beside the program
+    snprintf(name, sizeof name, "%spixwick.txt", g_config.exe_dir);
     FILE *f = fopen(name, "wb");
     ASSERT_NE(f, nullptr);
     fputs("slot_0 CPU\n", f);
     fclose(f);
-    ASSERT_GT(config_load_file(&g_config, name, 1), 0); // now watched
+    ASSERT_GT(config_load_file(&g_config, "pixwick.txt", 1), 0); // now watched
     ticks(10);
     edit_config();
     ticks(9); // ticks 10..18: only tick 10 looks

@@ -65,15 +65,17 @@ TEST_F(TopLineTest, Settings)
     config_put(&g_config.entries, "date_format", forty.c_str());
     config_put(&g_config.entries, "email_interval", "often");
     topline_configure(&t);
-    config_free_entries(&g_config.entries);
-    topline_configure(&t); // missing keys keep the current values
     EXPECT_EQ(t.date_format, forty.substr(0, 31));
-    strcpy(t.date_format, "dd");
+    config_put(&g_config.entries, "date_format", "dd");
+    topline_configure(&t);
     unread_mail_count = fake_unread_mail_count;
     t.unread = mail.count = 9;
     draw(10);
     EXPECT_GOLDEN("topline_no_mail_indicator", g_lcd.frame);
     EXPECT_EQ(0, mail.calls);
+    config_free_entries(&g_config.entries); // deleted at a reload: the defaults
+    topline_configure(&t);
+    EXPECT_TRUE(std::string(t.date_format) == "ddd yyyy-MM-dd" && t.email_interval == 10);
 }
 
 // Asked on the ticks that are multiples of email_interval (10 at start), for
