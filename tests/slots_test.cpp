@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app.h"
 #include "config.h"
 #include "golden.h"
 #include "lcd.h"
+#include "log_files.h"
 #include "main.h"
 #include "modules.h"
 #include "slots.h"
@@ -235,6 +237,37 @@ TEST_F(Ticks, UseHid3FiresOnceAtTheThirdFailingSecond)
     popup_clear(&g_popups);
     ticks(100);
     EXPECT_FALSE(popup_queued("Enabling HID access"));
+}
+
+// A broken LCD Manager install with auto-start on: no tick waits for the
+// launch, the launches come 4, 8, 16 ... seconds apart, and their failure is
+// written once.
+TEST_F(Ticks, AutoStartNeverBlocksAndBacksOff)
+{
+    log_forget_repeats();
+    static uint32_t now;
+    now = 1000;
+    app_clock = [] { return now; };
+    g_general.lcdmon_starting = 1;
+    const Lcd saved = g_lcd;
+    strcpy(g_lcd.install_path, "C:\\no\\such\\LCD Manager");
+    const int logged = count_occurrences(read_binary_file(log_path("errors.txt")), "failed to launch");
+    std::vector<uint32_t> launches;
+    DWORD slowest = 0;
+    for (int tick = 0; tick < 6000; tick++, now += 100) {
+        DWORD before = GetTickCount();
+        main_tick(&loop);
+        slowest = std::max(slowest, GetTickCount() - before);
+        if (launches.empty() || launches.back() != loop.lcdmon_launched_ms)
+            launches.push_back(loop.lcdmon_launched_ms);
+    }
+    strcpy(g_lcd.install_path, saved.install_path);
+    EXPECT_LT(slowest, 500u) << "a tick waited for the LCD Manager";
+    std::vector<uint32_t> gaps;
+    for (size_t k = 1; k < launches.size(); k++)
+        gaps.push_back((launches[k] - launches[k - 1]) / 1000);
+    EXPECT_EQ(gaps, (std::vector<uint32_t>{4, 8, 16, 32, 64, 128, 256}));
+    EXPECT_EQ(count_occurrences(read_binary_file(log_path("errors.txt")), "failed to launch") - logged, 1);
 }
 
 TEST_F(Ticks, ReloadDuringTheSlideInPutsThePanelsInPlaceAndRefreshZeroNeverLooks)
