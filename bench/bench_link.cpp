@@ -1,6 +1,7 @@
-// Benchmark of the frame hand-off against the LCD Manager stand-in:
-//   - the main thread's cost of lcd_submit (copy, clear, mutex, semaphore),
-//     connected and not connected;
+// Benchmark of the frame hand-off against the LCD Manager stand-in in light
+// mode (its update costs next to nothing, so what is measured is Pixwick's):
+//   - the main thread's cost of lcd_submit (copy, clear, user-mode lock, wake
+//     of the link thread), connected and not connected;
 //   - the delay from lcd_submit to the frame's arrival in the stand-in's
 //     shared block (time stamps of one clock shared by both processes).
 // Run it from the build tree (it starts standins\lcdmon\LCDMon.exe there):
@@ -86,7 +87,7 @@ std::vector<double> submit_cost_disconnected(Lcd *lcd, int frames)
 int run(int frames)
 {
     StandInSession session;
-    if (!session.ready || !session.register_standin() || !session.start()) {
+    if (!session.ready || !session.register_standin() || !session.start("--light")) {
         fprintf(stderr, "bench_link: cannot start the LCD Manager stand-in\n");
         return 1;
     }

@@ -245,15 +245,12 @@ int lcd_text_wide(Lcd *lcd, int flags, int x, int y, const wchar_t *text)
         // No surface: the tiny font can still be measured, nothing is drawn.
         return (flags & TXT_TINY) ? tiny_text_width(units) : 0;
     }
+    if (flags & TXT_TINY) // bytes straight into the frame: no device context involved
+        return frame_text_tiny(lcd->frame, flags, x, y, units);
     SavedDcState saved = prepare_dc(lcd, flags);
-    int width;
-    if (flags & TXT_TINY) {
-        width = frame_text_tiny(lcd->frame, flags, x, y, units);
-    } else {
-        width = gdi_text_width(lcd->dc, text);
-        if (!(flags & TXT_MEASURE))
-            gdi_text_draw(lcd->dc, text_align_x(flags, x, width), y, text);
-    }
+    int width = gdi_text_width(lcd->dc, text);
+    if (!(flags & TXT_MEASURE))
+        gdi_text_draw(lcd->dc, text_align_x(flags, x, width), y, text);
     restore_dc(lcd, &saved);
     return width;
 }

@@ -175,12 +175,17 @@ static DWORD WINAPI button_thread(void *argument)
     ServerDevice *d = (ServerDevice *)argument;
     LcdMonButtonChange changes[LCDMON_RING];
     while (!d->stop) {
-        WaitForSingleObject(d->slot_event, 100);
+        // The process signals every change; the time-out only catches a lost
+        // signal. In light mode it is long, so that the client's process pays
+        // next to nothing for this thread.
+        WaitForSingleObject(d->slot_event, block->light ? 1000 : 100);
         if (d->stop)
             break;
+        LcdMonSlot *slot = &block->slots[d->slot];
+        if (slot->button_write == slot->button_read) // nothing new: no lock taken
+            continue;
         if (!lock_block())
             continue;
-        LcdMonSlot *slot = &block->slots[d->slot];
         uint32_t count = 0;
         if (slot->in_use && slot->generation == d->slot_generation) {
             uint32_t unread = slot->button_write - slot->button_read;
@@ -486,8 +491,8 @@ static void wait_as_told(HANDLE process)
     }
 }
 
-// Light mode, for measuring the client: the frame is copied into the block
-// with no kernel object touched (no lock, no event, no log, no process check),
+// Light mode, for measuring the client: the frame and its time are copied into
+// the block with no kernel object touched (no lock, event, log or process check),
 // so the update costs the client next to nothing. A reader may see a frame
 // half written.
 static DWORD light_update(ServerDevice *d, const LcdBitmapHeader *bitmap)
@@ -496,6 +501,7 @@ static DWORD light_update(ServerDevice *d, const LcdBitmapHeader *bitmap)
     if (!slot->in_use || slot->generation != d->slot_generation || slot->dropped || !block->server_pid)
         return LCD_ERR_DEVICE_NOT_CONNECTED;
     memcpy(block->frame[d->display], (const uint8_t *)(bitmap + 1), LCDMON_FRAME_BYTES);
+    block->frame_time_us[d->display] = lcdmon_now_us();
     InterlockedIncrement((volatile LONG *)&block->frame_count[d->display]);
     InterlockedIncrement((volatile LONG *)&block->frames_total);
     return 0;
