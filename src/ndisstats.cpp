@@ -144,7 +144,7 @@ static int tdi_load_entities(void)
     free(g_tdi.entities);
     g_tdi.entities = 0;
     g_tdi.entity_count = 0;
-    uint8_t *reply = (uint8_t *)malloc(TDI_ENTITY_LIST_BYTES);
+    uint8_t *reply = (uint8_t *)calloc(1, TDI_ENTITY_LIST_BYTES);
     size_t size = 0;
     if (reply && tdi_query(TDI_GENERIC_ENTITY, 0, TDI_CLASS_GENERIC, TDI_ENTITY_LIST_ID, reply, TDI_ENTITY_LIST_BYTES,
                            &size) &&
