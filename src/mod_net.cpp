@@ -3,22 +3,23 @@
 // The band meter, rows 8..20, columns 81..159: two lit labels with the rates
 // of the last second in dark tiny digits (right edge at column 99, changed
 // once a second), and a bar each from column 100 that follows every tick (60
-// pixels are net_max_in or net_max_out bytes per second):
+// pixels are net_max_in or net_max_out bytes per second; here 1.1M in, above
+// full scale, and 244K out, a quarter of it):
 //
 //    col 81             100                                                        159
-//     XXXXXXXXXXXXXXXXX XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX   row 8
-//    XXXXXXXXXXXXX  XX XX                                                            X
-//    XXXXXXXXXXXX X X X X###########################                                 X  in
-//    XXXXXXXXXXXX  XX X X###########################                                 X
-//    XXXXXXXXXXXX X X X X###########################                                 X
-//    XXXXXXXXXXXX X X  XX                                                            X
-//     XXXXXXXXXXXXXXXXX XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX   row 14
-//    XXXXXXXXXXXXX   X XX                                                            X
-//    XXXXXXXXXXXX XX X XX#########                                                   X  out
-//    XXXXXXXXXXXX  X X XX#########                                                   X
-//    XXXXXXXXXXXX XX X XX#########                                                   X
-//    XXXXXXXXXXXX   X  XX                                                            X
-//     XXXXXXXXXXXXXXXXX XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX   row 20
+//     XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX    row 8
+//    XXXX XXXXX XX XXX X                                                           X
+//    XXX  XXXX  XX  X  X###########################################################X
+//    XXXX XXXXX XX X X X###########################################################X   in
+//    XXXX XXXXX XX XXX X###########################################################X
+//    XXX   X X   X XXX X                                                           X
+//     XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX    row 14
+//    XX  XX X X X X XX X                                                           X
+//    XXXX X X X X X X XX###############                                            X
+//    XXX XX   X   X  XXX###############                                            X   out
+//    XX XXXXX XXX X X XX###############                                            X
+//    XX   XXX XXX X XX X                                                           X
+//     XXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXXX    row 20
 //
 // The slot page, 39 x 21 from the panel's corner (X, Y); a short press steps
 // OUT -> IN -> TOT -> OUT (NET+ starts on IN, NET++ on TOT), a long press
