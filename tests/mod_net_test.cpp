@@ -163,13 +163,10 @@ struct NetTest : ::testing::Test {
     void add(uint32_t id, uint32_t type, const char *what, uint64_t in, uint64_t out, int answers = 1)
     {
         g_adapters.push_back({id, type, what + (" " + token), in, out, answers});
-        HKEY key;
-        RegCreateKeyExA(HKEY_CURRENT_USER, (cards_key + "\\" + std::to_string(id)).c_str(), 0, 0, 0, KEY_ALL_ACCESS, 0,
-                        &key, 0);
-        const std::string service = "{" + std::to_string(id) + "}", &description = g_adapters.back().description;
-        RegSetValueExA(key, "ServiceName", 0, REG_SZ, (const BYTE *)service.c_str(), (DWORD)service.size() + 1);
-        RegSetValueExA(key, "Description", 0, REG_SZ, (const BYTE *)description.c_str(), (DWORD)description.size() + 1);
-        RegCloseKey(key);
+        const std::string key = cards_key + "\\" + std::to_string(id), service = "{" + std::to_string(id) + "}";
+        const std::string &text = g_adapters.back().description;
+        RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "ServiceName", REG_SZ, service.c_str(), (DWORD)service.size() + 1);
+        RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "Description", REG_SZ, text.c_str(), (DWORD)text.size() + 1);
     }
     // Whether system.txt (CR LF line ends) has the line, the adapter's token appended to its name.
     bool logged(const std::string &before, const std::string &after = "'\r\n")
@@ -205,9 +202,6 @@ TEST_F(NetTest, TdiCountsTwoAdaptersAcrossAWrapAGapAndOddRepliesWithoutLoopback)
     const std::string only_b = "Wireless B " + token;
     ASSERT_EQ(tdi_open(only_b.c_str()), 1);
     EXPECT_TRUE(logged("TDI: Found 'Ethernet A", "' [Not wanted by user]\r\n"));
-    g_tcp_status = (LONG)0xC0000034; // no \Device\Tcp, as under Wine
-    EXPECT_EQ(tdi_open(nullptr), 0);
-    EXPECT_EQ(tdi_refresh(nullptr), 0) << "tried again on every refresh";
 }
 
 TEST_F(NetTest, NdisFallsBackFormByFormAndReopensAnAdapterThatStoppedReporting)
@@ -261,10 +255,8 @@ TEST_F(NetTest, MethodKeyChoosesTheSourceAndIpHelperStandsInForOneThatFindsNothi
     }
 
     g_net_stats.total_in = 12345, g_net_stats.in_history[3] = 9;
-    slot_parse_value(&g_slots[0], "NET*"); // a long press
+    slot_parse_value(&g_slots[0], "NET*"); // a long press: everything afresh (its pop-up: end to end)
     EXPECT_EQ(net_render(&g_net, 0), 1);
-    ASSERT_NE(g_popups.head, nullptr);
-    EXPECT_STREQ(g_popups.head->text, "Net module reset. [NDIS x 0]");
     EXPECT_EQ(g_net_stats.total_in + g_net_stats.in_history[3] + g_slots[0].pending_action, 0u);
     net_close(&g_net_stats);
     EXPECT_EQ(net_render(&g_net, 0), 0) << "no page while off";
