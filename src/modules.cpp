@@ -5,6 +5,8 @@
 #include "config.h"
 #include "mod_clk.h"
 #include "mod_cpu.h"
+#include "mod_net.h"
+#include "mod_rip.h"
 #include "mod_stw.h"
 #include "slots.h"
 #include "ticker.h"
@@ -15,10 +17,14 @@ int module_render_by_code(const char *code, int slot)
 {
     if (code_equals(code, g_cpu.code))
         return cpu_render(&g_cpu, slot);
+    if (code_equals(code, g_net.code))
+        return net_render(&g_net, slot);
     if (code_equals(code, g_stw.code))
         return stw_render(&g_stw, slot);
     if (code_equals(code, g_clk.code))
         return clk_render(&g_clk, slot);
+    if (code_equals(code, g_rip.code))
+        return rip_render(&g_rip, slot);
     return 0;
 }
 
@@ -28,16 +34,23 @@ void modules_start_all(void)
 {
     topline_start(&g_topline);
     cpu_start(&g_cpu);
+    net_init(&g_net_stats);
     ticker_start(&g_ticker);
     ticker_set_linger(&g_ticker, g_general.linger);
+    net_start(&g_net);
     stw_start(&g_stw);
     clk_start(&g_clk);
+    rip_start(&g_rip);
 }
 
 // CPU, SPK, NET, AMP, STW, CLK, FPS, FAN, COR, GPU, TUN, TS2, TS3, RIP.
+// The network sample of every tick comes first: nothing of the tick before
+// this point (the LCD Manager check, the buttons) concerns it.
 void modules_poll_all(void)
 {
+    net_poll(&g_net_stats);
     cpu_poll(&g_cpu);
+    rip_poll(&g_rip);
 }
 
 // Reload: the slots, the ticker's linger, the top line, CPU, net_configure,
@@ -49,6 +62,7 @@ void modules_configure_all(void)
     ticker_set_linger(&g_ticker, g_general.linger);
     topline_configure(&g_topline);
     cpu_configure(&g_cpu);
+    net_configure(&g_net_stats);
     stw_configure(&g_stw);
     clk_configure(&g_clk);
 }
@@ -57,7 +71,9 @@ void modules_configure_all(void)
 // ticker, net_close, CPU, the top line.
 void modules_stop_all(void)
 {
+    rip_stop(&g_rip);
     ticker_clear(&g_ticker);
+    net_close(&g_net_stats);
     cpu_stop(&g_cpu);
     topline_stop(&g_topline);
 }
@@ -66,6 +82,7 @@ void modules_stop_all(void)
 void modules_draw_band_meters(void)
 {
     cpu_draw_meter(&g_cpu);
+    net_draw_meter(&g_net_stats);
 }
 
 SlotRenderFn slot_render_module = module_render_by_code;
