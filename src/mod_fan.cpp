@@ -15,7 +15,7 @@
 //
 // SpeedFan publishes its readings in the block "SFSharedMemory_ALM", which is
 // copied once a second and held only for the copy. The page gives way while
-// the block holds no reading.
+// the block holds no reading. A reading too wide for the panel shows as "--".
 #include "mod_fan.h"
 
 #include <stdlib.h>

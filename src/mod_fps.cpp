@@ -18,7 +18,7 @@
 // itself); while FRAPS runs (its window "FRAPS fps" exists) but its library
 // is not here yet, it creates and at once destroys a hidden window, which
 // gives the hook the occasion to place it. The page shows only while the rate
-// is not 0.
+// is not 0; a rate too wide for the panel shows as "--".
 #include "mod_fps.h"
 
 #include <windows.h>

@@ -13,9 +13,13 @@
 //    |                           45.25  MHz  |   Y+15: value, a blank column, then the unit
 //    |                                       |         (right edge at X+36)
 //
+// A value that fits neither beside its unit nor on the line above shows as
+// "--", and a unit wider than the panel loses its last characters, so the page
+// never runs into the next panel.
+//
 // GPU-Z publishes its sensors in the block "GPUZShMem", copied once a second.
 // While GPU-Z writes the block (its busy flag is set) the copy is skipped and
-// the page shows last second's values.
+// the page shows last second's values, for at most GPU_BUSY_KEEP_SECONDS.
 #include "mod_gpu.h"
 
 #include <windows.h>

@@ -7,7 +7,7 @@
 #include "slots.h"
 
 enum {
-    GPU_BUSY_KEEP_SECONDS = 5, // a block busy for longer belongs to a GPU-Z that hangs
+    GPU_BUSY_KEEP_SECONDS = 10, // a block busy for longer belongs to a GPU-Z that hangs
     GPU_POPUP_KEY = 19,
     GPU_POPUP_MS = 2000,
 };

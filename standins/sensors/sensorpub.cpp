@@ -77,8 +77,13 @@ static void put_u32(Block *b, size_t offset, unsigned long v) { uint32_t x = (ui
 static void put_f32(Block *b, size_t offset, double v) { float x = (float)v; put(b, offset, &x, 4); }
 static void put_f64(Block *b, size_t offset, double v) { put(b, offset, &v, 8); }
 
-// strtoul and strtod read "nan", "inf" and negative numbers as a script means them.
-static unsigned long number(const char *word) { return (unsigned long)strtoll(word, 0, 0); }
+// Decimal, or hexadecimal after "0x"; negative numbers wrap as they do in the blocks.
+static unsigned long number(const char *word)
+{
+    const char *digits = word[0] == '-' ? word + 1 : word;
+    return (unsigned long)strtoll(word, 0, digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X') ? 16 : 10);
+}
+// strtod reads "nan" and "inf" as well.
 static double real(const char *word) { return strtod(word, 0); }
 
 // A text as UTF-16 into a field of `units`: terminated only when it is shorter.
