@@ -1,11 +1,7 @@
 // A block published under a name of the test's own, as SpeedFan, Core Temp
-// or GPU-Z publish theirs: the sensor modules read it through their block
-// name, which the tests point at it.
+// or GPU-Z publish theirs; the tests point the module's block name at it.
 #pragma once
 #include <windows.h>
-
-#include <stdint.h>
-#include <string.h>
 
 #include <string>
 
@@ -13,22 +9,13 @@
 
 struct TestBlock {
     std::string name = unique_token("PixwickTestBlock");
-    HANDLE mapping;
-    uint8_t *bytes;
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, 0, PAGE_READWRITE, 0, 1 << 18, name.c_str());
+    uint8_t *bytes = mapping ? (uint8_t *)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
 
-    explicit TestBlock(size_t size)
+    ~TestBlock()
     {
-        mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, 0, PAGE_READWRITE, 0, (DWORD)size, name.c_str());
-        bytes = mapping ? (uint8_t *)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0) : nullptr;
+        UnmapViewOfFile(bytes);
+        CloseHandle(mapping);
     }
-    ~TestBlock() { close(); }
     template <typename Layout> Layout *as() { return (Layout *)bytes; }
-    void close()
-    {
-        if (bytes)
-            UnmapViewOfFile(bytes);
-        if (mapping)
-            CloseHandle(mapping);
-        bytes = nullptr, mapping = 0;
-    }
 };

@@ -5,6 +5,8 @@
 // standard input; each logs what it did.
 #include "e2e_fixture.h"
 
+#include <fstream>
+
 #include "../../standins/fraps/fraps_shared.h"
 #include "slots.h"
 
@@ -26,10 +28,12 @@ const char PUBLISHED[] = "open fan; fan temps 4550 3000; fan fans 2500; fan volt
 class SensorE2E : public E2E {
 protected:
     std::vector<HANDLE> inputs, standins;
+    HANDLE publisher = 0;
 
     void TearDown() override
     {
-        for (HANDLE input : inputs) // end of input ends a stand-in
+        // The end of its input ends a stand-in; FRAPS must end by itself, or its hook may outlive it.
+        for (HANDLE input : inputs)
             CloseHandle(input);
         for (HANDLE process : standins)
             WaitForSingleObject(process, 5000);
@@ -38,31 +42,28 @@ protected:
         E2E::TearDown();
     }
 
-    // Starts standins\<folder>\<exe> reading commands from a pipe; returns the pipe.
-    HANDLE drive(const char *folder, const char *exe, const std::string &options)
+    // Starts standins\<exe> logging to <work>\<log> and reading commands from a pipe; returns the pipe.
+    HANDLE drive(const char *exe, const char *log, const char *options = "")
     {
         char path[MAX_PATH] = "";
         GetModuleFileNameA(0, path, sizeof path);
-        std::string program = std::string(path).substr(0, std::string(path).rfind('\\')) + "\\standins\\" + folder +
-                              "\\" + exe;
-        std::string line = "\"" + program + "\" --stdin --lifetime 300 " + options;
+        std::string program = std::string(path).substr(0, std::string(path).rfind('\\')) + "\\standins\\" + exe;
+        std::string line = "\"" + program + "\" --stdin --lifetime 300 --log \"" + work + log + "\" " + options;
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, 0, TRUE};
         HANDLE read_end, write_end;
+        STARTUPINFOA startup = {};
+        PROCESS_INFORMATION p = {};
         if (!CreatePipe(&read_end, &write_end, &inherit, 0))
             return 0;
         SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup = {};
         startup.cb = sizeof startup, startup.dwFlags = STARTF_USESTDHANDLES, startup.hStdInput = read_end;
-        PROCESS_INFORMATION p = {};
+        inputs.push_back(write_end);
         BOOL started = CreateProcessA(program.c_str(), &line[0], 0, 0, TRUE, CREATE_NO_WINDOW, 0, work.c_str(),
                                       &startup, &p);
         CloseHandle(read_end);
-        if (!started) {
-            CloseHandle(write_end);
-            return 0;
-        }
-        programs.push_back(p), standins.push_back(p.hProcess), inputs.push_back(write_end);
-        return write_end;
+        if (started)
+            programs.push_back(p), standins.push_back(p.hProcess);
+        return started ? write_end : 0;
     }
 
     // Sends commands and waits until the stand-in has done them.
@@ -71,80 +72,81 @@ protected:
         static int serial;
         std::string mark = "mark " + std::to_string(++serial), text = commands + "; " + mark + "\n";
         DWORD written;
-        return WriteFile(input, text.data(), (DWORD)text.size(), &written, 0) && logged(log, mark);
+        return WriteFile(input, text.data(), (DWORD)text.size(), &written, 0) && logged(log, mark + "\r\n");
     }
 
-    bool logged(const char *log, const std::string &text, DWORD timeout = 10000)
+    bool logged(const char *log, const std::string &text)
     {
-        return WAIT_UNTIL(read_binary_file(work + log).find(text + "\r\n") != std::string::npos, timeout);
+        return WAIT_UNTIL(read_binary_file(work + log).find(text) != std::string::npos, 10000);
     }
 
-    bool last_frame(Frame *f)
+    bool last_frame(std::vector<uint8_t> *px)
     {
-        std::string bytes = read_binary_file(frame_log);
-        if (bytes.size() < LCDMON_LOG_RECORD_BYTES)
-            return false;
-        size_t at = (bytes.size() / LCDMON_LOG_RECORD_BYTES - 1) * LCDMON_LOG_RECORD_BYTES;
-        f->px.assign(bytes.begin() + (long)at + 8, bytes.begin() + (long)(at + LCDMON_LOG_RECORD_BYTES));
-        return true;
+        std::ifstream file(frame_log, std::ios::binary | std::ios::ate);
+        const long long size = file ? (long long)file.tellg() : 0;
+        px->resize(LCD_FRAME_BYTES);
+        file.seekg(size / LCDMON_LOG_RECORD_BYTES * LCDMON_LOG_RECORD_BYTES - LCD_FRAME_BYTES);
+        return size >= LCDMON_LOG_RECORD_BYTES && file.read((char *)px->data(), LCD_FRAME_BYTES);
     }
 
-    golden::Picture area_of(const Frame &f, int slot, int height = ROW_HEIGHT)
+    // The panel (slot -1: all four), `height` rows from its top.
+    static golden::Picture area(const uint8_t *px, int slot, int height = ROW_HEIGHT)
     {
-        return slot < 0 ? golden::cut(f.px.data(), 0, ROW_TOP, LCD_WIDTH, height)
-                        : golden::cut(f.px.data(), COLUMNS[slot], ROW_TOP, SLOT_WIDTH, height);
+        return slot < 0 ? golden::cut(px, 0, ROW_TOP, LCD_WIDTH, height)
+                        : golden::cut(px, COLUMNS[slot], ROW_TOP, SLOT_WIDTH, height);
     }
 
-    // Waits until the panels (slot -1: all four) show the golden picture,
-    // then compares. With PIXWICK_UPDATE_GOLDEN=1 it waits two seconds of
-    // frames instead and writes what they show.
-    void expect_shown(const char *name, int slot = -1)
+    bool wait_area(int slot, const golden::Picture &want)
+    {
+        std::vector<uint8_t> px;
+        return WAIT_UNTIL(last_frame(&px) && area(px.data(), slot, want.height).bits == want.bits, SHOWN_WAIT_MS);
+    }
+
+    // Waits until the four panels show the golden picture, then compares.
+    // With PIXWICK_UPDATE_GOLDEN=1 it waits two seconds of frames and writes what they show.
+    void expect_shown(const char *name)
     {
         golden::Picture want;
         const char *update = getenv("PIXWICK_UPDATE_GOLDEN");
-        Frame f;
         if (update && update[0] == '1')
             EXPECT_TRUE(wait_more_frames(20, 10000));
         else if (golden::read_pbm(std::string(PIXWICK_GOLDEN_DIR) + "/" + name + ".pbm", &want))
-            WAIT_UNTIL(last_frame(&f) && area_of(f, slot).bits == want.bits, SHOWN_WAIT_MS);
-        ASSERT_TRUE(last_frame(&f));
-        const int x = slot < 0 ? 0 : COLUMNS[slot], width = slot < 0 ? (int)LCD_WIDTH : (int)SLOT_WIDTH;
-        EXPECT_GOLDEN_AREA(name, f.px.data(), x, ROW_TOP, width, ROW_HEIGHT);
+            wait_area(-1, want);
+        std::vector<uint8_t> px;
+        ASSERT_TRUE(last_frame(&px));
+        EXPECT_GOLDEN_AREA(name, px.data(), 0, ROW_TOP, LCD_WIDTH, ROW_HEIGHT);
     }
 
-    // The panel's top edge and label bar as a panel of that module draws them.
-    golden::Picture label_bar(const char *label, int slot)
+    // The settings, the publisher with its first commands done, the LCD
+    // Manager and the program.
+    HANDLE start_published(const std::string &settings, const char *commands)
+    {
+        write_config(settings);
+        publisher = drive("sensors\\sensorpub.exe", "\\sensorpub.log");
+        if (!publisher || !send(publisher, commands) || !start_lcdmon())
+            return 0;
+        return start_pixwick();
+    }
+
+    bool wait_popup(size_t from, const char *text)
+    {
+        return WAIT_UNTIL((Sleep(500), find_popup(frames(), from, text) >= 0), SHOWN_WAIT_MS);
+    }
+
+    // Until the panel's top edge and label bar are those of this module.
+    bool wait_label(int slot, const char *label)
     {
         memset(g_lcd.frame, 0, LCD_FRAME_BYTES);
         Slot s = {};
         s.x = COLUMNS[slot], s.y = ROW_TOP;
         slot_draw_frame(&s, label);
-        return golden::cut(g_lcd.frame, s.x, ROW_TOP, SLOT_WIDTH, 7);
-    }
-
-    bool wait_popup(size_t from, const char *text)
-    {
-        for (DWORD start = GetTickCount(); GetTickCount() - start < SHOWN_WAIT_MS; Sleep(500))
-            if (find_popup(frames(), from, text) >= 0)
-                return true;
-        return false;
-    }
-
-    bool wait_label(int slot, const char *label)
-    {
-        golden::Picture want = label_bar(label, slot);
-        Frame f;
-        return WAIT_UNTIL(last_frame(&f) && area_of(f, slot, 7).bits == want.bits, SHOWN_WAIT_MS);
+        return wait_area(slot, golden::cut(g_lcd.frame, s.x, ROW_TOP, SLOT_WIDTH, 7));
     }
 };
 
 TEST_F(SensorE2E, PagesShowThePublishedValuesAndStepOnPresses)
 {
-    write_config(SLOTS);
-    HANDLE publisher = drive("sensors", "sensorpub.exe", "--log \"" + work + "\\sensorpub.log\"");
-    ASSERT_TRUE(publisher && send(publisher, PUBLISHED));
-    ASSERT_TRUE(start_lcdmon());
-    HANDLE program = start_pixwick();
+    HANDLE program = start_published(SLOTS, PUBLISHED);
     ASSERT_NE(program, nullptr);
     expect_shown("sensor_pages");
 
@@ -165,32 +167,28 @@ TEST_F(SensorE2E, PagesShowThePublishedValuesAndStepOnPresses)
     // two packages of two cores, as distances below TjMax 100 and 90: 45, 49, 50, 45
     ASSERT_TRUE(send(publisher, "cor fahrenheit 0; cor cores 2; cor packages 2; cor delta 1; cor tjmax 100 90;"
                                 "cor temps 55 50.5 40 45"));
-    expect_shown("cor_two_packages_as_distances", 1);
+    expect_shown("cor_two_packages_as_distances");
     EXPECT_EQ(end_with_buttons(program), 0);
 }
 
 TEST_F(SensorE2E, BusyGpuzKeepsItsValuesAndClosedBlocksGiveWay)
 {
-    write_config(SLOTS);
-    HANDLE publisher = drive("sensors", "sensorpub.exe", "--log \"" + work + "\\sensorpub.log\"");
-    ASSERT_TRUE(publisher && send(publisher, PUBLISHED));
-    ASSERT_TRUE(start_lcdmon());
-    HANDLE program = start_pixwick();
+    HANDLE program = start_published(SLOTS, PUBLISHED);
     ASSERT_NE(program, nullptr);
     expect_shown("sensor_pages");
-    Frame f;
-    ASSERT_TRUE(last_frame(&f));
-    const golden::Picture before = area_of(f, 2);
+    std::vector<uint8_t> px;
+    ASSERT_TRUE(last_frame(&px));
+    const std::string before = area(px.data(), 2).bits;
 
-    // busy for about 2.5 seconds of ticks, with new values written meanwhile
+    // busy for about 2.5 seconds of ticks, with a new value written meanwhile
     ASSERT_TRUE(send(publisher, "gpu busy 1; gpu value 0 777"));
     size_t busy_from = frame_count();
     ASSERT_TRUE(wait_frames(busy_from + 25, 10000));
     std::vector<Frame> list = frames();
     for (size_t k = busy_from; k < busy_from + 25; k++)
-        ASSERT_EQ(area_of(list[k], 2).bits, before.bits) << "frame " << k - busy_from << " while busy";
+        ASSERT_EQ(area(list[k].px.data(), 2).bits, before) << "frame " << k - busy_from << " while busy";
     ASSERT_TRUE(send(publisher, "gpu busy 0"));
-    expect_shown("gpu_after_busy", 2);
+    expect_shown("gpu_after_busy");
 
     ASSERT_TRUE(send(publisher, "close fan; close cor; close gpu"));
     for (int slot = 0; slot < 3; slot++)
@@ -202,14 +200,12 @@ TEST_F(SensorE2E, BusyGpuzKeepsItsValuesAndClosedBlocksGiveWay)
 
 TEST_F(SensorE2E, GarbageBlocksNeverStopTheProgram)
 {
-    write_config(SLOTS + "slot_3 GPU+ STW\n");
-    HANDLE publisher = drive("sensors", "sensorpub.exe", "--log \"" + work + "\\sensorpub.log\"");
-    // a GPU-Z block one page long, absurd counts, readings that are no numbers
-    ASSERT_TRUE(publisher && send(publisher, "open gpu 4096; open fan; fan counts 65535 65535 65535;"
-                                             "open cor; cor cores 4294967295; cor packages 4294967295; cor delta 1;"
-                                             "cor tjmax 4294967295; cor temps nan inf -inf 1e30 -1"));
-    ASSERT_TRUE(start_lcdmon());
-    HANDLE program = start_pixwick();
+    // a GPU-Z block one page long, absurd counts, readings too wide or no numbers
+    HANDLE program = start_published(SLOTS + "slot_3 GPU+ STW\n",
+                                     "open gpu 4096; open fan; fan temps 2147483647; fan counts 65535 65535 65535;"
+                                     "open cor;"
+                                     "cor cores 4294967295; cor packages 4294967295; cor delta 1;"
+                                     "cor tjmax 4294967295; cor temps nan inf -inf 1e30 -1");
     ASSERT_NE(program, nullptr);
     ASSERT_TRUE(wait_label(2, "STW")) << "a short GPU-Z block is not read";
 
@@ -227,17 +223,15 @@ TEST_F(SensorE2E, GarbageBlocksNeverStopTheProgram)
 TEST_F(SensorE2E, FrapsLibraryArrivesThroughTheHookAndShowsScriptedRates)
 {
     write_config("slot_3 FPS STW\nanimate_start 0\n");
-    HANDLE fraps = drive("fraps", "fraps.exe", "--log \"" + work + "\\fraps.log\" --run \"fps 60\"");
-    ASSERT_TRUE(fraps && logged("\\fraps.log", "hook set with " FRAPS_STANDIN_DLL, 10000));
+    HANDLE fraps = drive("fraps\\fraps.exe", "\\fraps.log", "--run \"fps 60\"");
+    ASSERT_TRUE(fraps && logged("\\fraps.log", "hook set with " FRAPS_STANDIN_DLL));
     ASSERT_TRUE(start_lcdmon());
     HANDLE program = start_pixwick();
     ASSERT_NE(program, nullptr);
-    expect_shown("fps_page", 3);
-    std::string pid = std::to_string(GetProcessId(program));
-    EXPECT_NE(read_binary_file(work + "\\fraps.log").find("placed into pid " + pid + " "), std::string::npos);
-    EXPECT_NE(read_binary_file(work + "\\fraps.log").find("FrapsSharedData pid " + pid + " -> rate 60"),
-              std::string::npos);
-
+    expect_shown("fps_page");
+    const std::string pid = std::to_string(GetProcessId(program));
+    EXPECT_TRUE(logged("\\fraps.log", "placed into pid " + pid + " "));
+    EXPECT_TRUE(logged("\\fraps.log", "FrapsSharedData pid " + pid + " -> rate 60"));
     for (const char *step : {"fps 0", "fps 144", "null on"}) {
         ASSERT_TRUE(send(fraps, step, "\\fraps.log"));
         EXPECT_TRUE(wait_label(3, strcmp(step, "fps 144") == 0 ? "FPS" : "STW")) << step;
@@ -252,11 +246,9 @@ TEST_F(SensorE2E, FrapsStartedAfterTheProgramEntersThroughItsHiddenWindow)
     HANDLE program = start_pixwick();
     ASSERT_NE(program, nullptr);
     ASSERT_TRUE(wait_label(3, "STW"));
-    HANDLE fraps = drive("fraps", "fraps.exe", "--log \"" + work + "\\fraps.log\" --run \"fps 75\"");
-    ASSERT_NE(fraps, nullptr);
+    ASSERT_NE(drive("fraps\\fraps.exe", "\\fraps.log", "--run \"fps 75\""), nullptr);
     EXPECT_TRUE(wait_label(3, "FPS"));
-    std::string pid = std::to_string(GetProcessId(program));
-    EXPECT_NE(read_binary_file(work + "\\fraps.log").find("placed into pid " + pid + " "), std::string::npos);
+    EXPECT_TRUE(logged("\\fraps.log", "placed into pid " + std::to_string(GetProcessId(program)) + " "));
     EXPECT_EQ(end_with_buttons(program), 0);
 }
 
