@@ -155,6 +155,7 @@ void main_tick(MainLoop *loop)
     }
     refresh_configuration();
     start_lcdmon_if_missing(loop);
+    modules_sample_network();
     media_stop_watch();
     if (lcd_quit_requested(&g_lcd))
         quit_requested = quit_requested + 1;

@@ -4,7 +4,11 @@
 
 #include "config.h"
 #include "mod_clk.h"
+#include "mod_cor.h"
 #include "mod_cpu.h"
+#include "mod_fan.h"
+#include "mod_fps.h"
+#include "mod_gpu.h"
 #include "mod_net.h"
 #include "mod_rip.h"
 #include "mod_stw.h"
@@ -23,6 +27,14 @@ int module_render_by_code(const char *code, int slot)
         return stw_render(&g_stw, slot);
     if (code_equals(code, g_clk.code))
         return clk_render(&g_clk, slot);
+    if (code_equals(code, g_fps.code))
+        return fps_render(&g_fps, slot);
+    if (code_equals(code, g_fan.code))
+        return fan_render(&g_fan, slot);
+    if (code_equals(code, g_cor.code))
+        return cor_render(&g_cor, slot);
+    if (code_equals(code, g_gpu.code))
+        return gpu_render(&g_gpu, slot);
     if (code_equals(code, g_rip.code))
         return rip_render(&g_rip, slot);
     return 0;
@@ -40,16 +52,27 @@ void modules_start_all(void)
     net_start(&g_net);
     stw_start(&g_stw);
     clk_start(&g_clk);
+    fps_start(&g_fps);
+    fan_start(&g_fan);
+    cor_start(&g_cor);
+    gpu_start(&g_gpu);
     rip_start(&g_rip);
 }
 
-// CPU, SPK, NET, AMP, STW, CLK, FPS, FAN, COR, GPU, TUN, TS2, TS3, RIP.
-// The network sample of every tick comes first: nothing of the tick before
-// this point (the LCD Manager check, the buttons) concerns it.
-void modules_poll_all(void)
+// The network statistics, every tick before the media-stop watch.
+void modules_sample_network(void)
 {
     net_poll(&g_net_stats);
+}
+
+// CPU, SPK, NET, AMP, STW, CLK, FPS, FAN, COR, GPU, TUN, TS2, TS3, RIP.
+void modules_poll_all(void)
+{
     cpu_poll(&g_cpu);
+    fps_poll(&g_fps);
+    fan_poll(&g_fan);
+    cor_poll(&g_cor);
+    gpu_poll(&g_gpu);
     rip_poll(&g_rip);
 }
 
@@ -65,6 +88,8 @@ void modules_configure_all(void)
     net_configure(&g_net_stats);
     stw_configure(&g_stw);
     clk_configure(&g_clk);
+    fan_configure(&g_fan);
+    gpu_configure(&g_gpu);
 }
 
 // RIP, TUN (1), GPU, COR, FAN, FPS, CLK, STW, AMP, NET, SPK, TS2 (1), TS3, the

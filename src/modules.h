@@ -8,6 +8,8 @@
 int module_render_by_code(const char *code, int slot);
 
 void modules_start_all(void);
+// The network sample every tick takes, early in the tick.
+void modules_sample_network(void);
 void modules_poll_all(void);
 // After a configuration reload: the slot lists first, then every part's keys.
 void modules_configure_all(void);
