@@ -3,9 +3,11 @@
 #include "modules.h"
 
 #include "config.h"
+#include "mod_amp.h"
 #include "mod_clk.h"
 #include "mod_cpu.h"
 #include "mod_stw.h"
+#include "mod_tun.h"
 #include "slots.h"
 #include "ticker.h"
 #include "topline.h"
@@ -15,10 +17,14 @@ int module_render_by_code(const char *code, int slot)
 {
     if (code_equals(code, g_cpu.code))
         return cpu_render(&g_cpu, slot);
+    if (code_equals(code, g_amp.code))
+        return amp_render(&g_amp, slot);
     if (code_equals(code, g_stw.code))
         return stw_render(&g_stw, slot);
     if (code_equals(code, g_clk.code))
         return clk_render(&g_clk, slot);
+    if (code_equals(code, g_tun.code))
+        return tun_render(&g_tun, slot);
     return 0;
 }
 
@@ -30,14 +36,18 @@ void modules_start_all(void)
     cpu_start(&g_cpu);
     ticker_start(&g_ticker);
     ticker_set_linger(&g_ticker, g_general.linger);
+    amp_start(&g_amp);
     stw_start(&g_stw);
     clk_start(&g_clk);
+    tun_start(&g_tun);
 }
 
 // CPU, SPK, NET, AMP, STW, CLK, FPS, FAN, COR, GPU, TUN, TS2, TS3, RIP.
 void modules_poll_all(void)
 {
     cpu_poll(&g_cpu);
+    amp_poll(&g_amp);
+    tun_poll(&g_tun);
 }
 
 // Reload: the slots, the ticker's linger, the top line, CPU, net_configure,
@@ -49,14 +59,17 @@ void modules_configure_all(void)
     ticker_set_linger(&g_ticker, g_general.linger);
     topline_configure(&g_topline);
     cpu_configure(&g_cpu);
+    amp_configure(&g_amp);
     stw_configure(&g_stw);
     clk_configure(&g_clk);
+    tun_configure(&g_tun);
 }
 
 // RIP, TUN (1), GPU, COR, FAN, FPS, CLK, STW, AMP, NET, SPK, TS2 (1), TS3, the
 // ticker, net_close, CPU, the top line.
 void modules_stop_all(void)
 {
+    tun_stop(&g_tun, 1);
     ticker_clear(&g_ticker);
     cpu_stop(&g_cpu);
     topline_stop(&g_topline);
