@@ -113,9 +113,12 @@ static HRESULT call_long(IUnknown *o, int slot, LONG *v) { return slot_call<Long
 
 // ---- Event sink ------------------------------------------------------------------
 
+// IDispatch as well: COM's dispatch marshaler connects its stub to the
+// sink's IDispatch, and without it iTunes cannot reach a sink in another
+// process.
 HRESULT STDMETHODCALLTYPE TunEventSink::QueryInterface(REFIID iid, void **out)
 {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITUNES_EVENTS)) {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ITUNES_EVENTS) || IsEqualIID(iid, IID_IDispatch)) {
         *out = this;
         AddRef();
         return S_OK;

@@ -51,7 +51,7 @@ DWORD WINAPI tun_worker(void *stop_flag);
 // The event sink handed to iTunes: counts what iTunes reports. Its methods
 // run on COM's threads, so the counts are interlocked and the sink is
 // reference counted: iTunes' stub may hold it after the worker let go.
-struct TunEventSink : IDispatch {
+struct TunEventSink final : IDispatch {
     volatile LONG refs = 1;
     volatile LONG events = 0;        // every event
     volatile LONG quit_requests = 0; // 8 quitting, 9 about to prompt the user to quit
