@@ -6,6 +6,7 @@
 #include "mod_amp.h"
 #include "mod_clk.h"
 #include "mod_cpu.h"
+#include "mod_spk.h"
 #include "mod_stw.h"
 #include "mod_tun.h"
 #include "slots.h"
@@ -17,6 +18,8 @@ int module_render_by_code(const char *code, int slot)
 {
     if (code_equals(code, g_cpu.code))
         return cpu_render(&g_cpu, slot);
+    if (code_equals(code, g_spk.code))
+        return spk_render(&g_spk, slot);
     if (code_equals(code, g_amp.code))
         return amp_render(&g_amp, slot);
     if (code_equals(code, g_stw.code))
@@ -36,6 +39,7 @@ void modules_start_all(void)
     cpu_start(&g_cpu);
     ticker_start(&g_ticker);
     ticker_set_linger(&g_ticker, g_general.linger);
+    spk_start(&g_spk);
     amp_start(&g_amp);
     stw_start(&g_stw);
     clk_start(&g_clk);
@@ -59,6 +63,7 @@ void modules_configure_all(void)
     ticker_set_linger(&g_ticker, g_general.linger);
     topline_configure(&g_topline);
     cpu_configure(&g_cpu);
+    spk_configure(&g_spk);
     amp_configure(&g_amp);
     stw_configure(&g_stw);
     clk_configure(&g_clk);
@@ -70,6 +75,7 @@ void modules_configure_all(void)
 void modules_stop_all(void)
 {
     tun_stop(&g_tun, 1);
+    spk_stop(&g_spk);
     ticker_clear(&g_ticker);
     cpu_stop(&g_cpu);
     topline_stop(&g_topline);

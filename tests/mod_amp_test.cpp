@@ -15,7 +15,7 @@ using canvas_tests::CanvasTest;
 namespace {
 
 struct AmpTest : CanvasTest {
-    AmpModule amp;
+    AmpModule amp{};
     void SetUp() override
     {
         CanvasTest::SetUp();

@@ -19,7 +19,7 @@ using canvas_tests::fake_now;
 namespace {
 
 struct TunTest : CanvasTest {
-    TunModule tun;
+    TunModule tun{};
     int saved_blink = blink;
     void SetUp() override
     {

@@ -3,6 +3,7 @@
 // their scripts while the program runs.
 #include "e2e_fixture.h"
 
+#include "coreaudio_standin.h"
 #include "slots.h"
 
 using namespace e2e;
@@ -10,6 +11,7 @@ using namespace e2e;
 namespace {
 
 const int PANEL_Y = 22, PANEL_W = 39, PANEL_H = 21;
+const size_t SLIDE_IN_FRAMES = 50;
 const int SLOT_X[4] = {0, 40, 81, 121};
 
 struct Media : E2E {
@@ -117,8 +119,8 @@ struct Media : E2E {
         const int x = SLOT_X[slot];
         const char *update = getenv("PIXWICK_UPDATE_GOLDEN");
         golden::Picture want;
+        wait_frames(SLIDE_IN_FRAMES, 20000); // the first frame shows the panels in place, then they slide in
         if (update && update[0] == '1') {
-            WAIT_UNTIL(top_edge_row(last_frame(), slot) == PANEL_Y, timeout_ms);
             for (DWORD start = GetTickCount(); GetTickCount() - start < timeout_ms;) {
                 want = golden::cut(last_frame().px.data(), x, PANEL_Y, PANEL_W, PANEL_H);
                 Sleep(1000);
@@ -296,6 +298,159 @@ TEST_F(Media, ITunesTrackEventsMediaKeysHangQuitAndReturn)
     EXPECT_TRUE(wait_label(0, "TUN", 5000));
     EXPECT_EQ(end_with_buttons(program), 0);
     DeleteFileA(again.c_str());
+}
+
+// ---- Speaker set-up over the Core Audio stand-in -------------------------------------
+
+const char PROPERTIES[] = COREAUDIO_RENDER_KEY COREAUDIO_DEVICE_0_GUID "\\Properties";
+const char SPEAKERS[] = "{1da5d803-d492-4edd-8c23-e0c0ffee7f0e},3";
+const char FULL_RANGE[] = "{1da5d803-d492-4edd-8c23-e0c0ffee7f0e},6";
+const char DEVICE_FORMAT[] = "{f19f064d-082c-4e27-bc73-6882a1bb8e4c},0";
+const char OEM_FORMAT[] = "{e4870e26-3cc5-4cd2-ba46-ca0a9a70ed04},3";
+
+// A stored 5.1 format: 8 header bytes, then 16-bit PCM at 48 kHz, extensible.
+std::string format_51()
+{
+    const unsigned char bytes[48] = {0x41, 0, 0, 0, 0x28, 0, 0, 0,   // header, kept as it is
+                                     0xFE, 0xFF, 6, 0, 0x80, 0xBB, 0, 0, 0x00, 0xCA, 0x08, 0, 12, 0, 16, 0,
+                                     22, 0, 16, 0, 0x3F, 0, 0, 0,      // extra size, valid bits, mask
+                                     1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+    return std::string((const char *)bytes, sizeof bytes);
+}
+
+struct Speakers : Media {
+    std::string audio_log;
+    char saved_server[MAX_PATH] = "";
+
+    // The stand-in takes the enumerator's place in this prefix for the test.
+    void SetUp() override
+    {
+        Media::SetUp();
+        audio_log = work + "\\coreaudio.log";
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, MMDEVICE_ENUMERATOR_KEY, 0, 0, 0, KEY_ALL_ACCESS, 0, &key, 0), 0);
+        DWORD size = sizeof saved_server - 1;
+        if (RegQueryValueExA(key, 0, 0, 0, (BYTE *)saved_server, &size) != 0)
+            strcpy(saved_server, "mmdevapi.dll");
+        std::string dll = standin_path("coreaudio\\" COREAUDIO_STANDIN_DLL);
+        RegSetValueExA(key, 0, 0, REG_SZ, (const BYTE *)dll.c_str(), (DWORD)dll.size() + 1);
+        RegCloseKey(key);
+        SetEnvironmentVariableA(COREAUDIO_SCRIPT_VARIABLE, script.c_str());
+        SetEnvironmentVariableA(COREAUDIO_LOG_VARIABLE, audio_log.c_str());
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, PROPERTIES, 0, 0, 0, KEY_ALL_ACCESS, 0, &key, 0), 0);
+        DWORD mask = 0x3F;
+        std::string format = format_51();
+        for (const char *name : {SPEAKERS, FULL_RANGE})
+            RegSetValueExA(key, name, 0, REG_DWORD, (const BYTE *)&mask, sizeof mask);
+        for (const char *name : {DEVICE_FORMAT, OEM_FORMAT})
+            RegSetValueExA(key, name, 0, REG_BINARY, (const BYTE *)format.data(), (DWORD)format.size());
+        RegCloseKey(key);
+    }
+    void TearDown() override
+    {
+        Media::TearDown();
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, MMDEVICE_ENUMERATOR_KEY, 0, KEY_SET_VALUE, &key) == 0) {
+            RegSetValueExA(key, 0, 0, REG_SZ, (const BYTE *)saved_server, (DWORD)strlen(saved_server) + 1);
+            RegCloseKey(key);
+        }
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, COREAUDIO_RENDER_KEY COREAUDIO_DEVICE_0_GUID);
+        SetEnvironmentVariableA(COREAUDIO_SCRIPT_VARIABLE, 0);
+        SetEnvironmentVariableA(COREAUDIO_LOG_VARIABLE, 0);
+        DeleteFileA(audio_log.c_str());
+        RemoveDirectoryA(work.c_str());
+    }
+
+    static DWORD stored_mask(const char *name)
+    {
+        DWORD value = 0, size = sizeof value;
+        RegGetValueA(HKEY_LOCAL_MACHINE, PROPERTIES, name, RRF_RT_REG_DWORD, 0, &value, &size);
+        return value;
+    }
+    static std::string stored_format(const char *name)
+    {
+        char bytes[64];
+        DWORD size = sizeof bytes;
+        if (RegGetValueA(HKEY_LOCAL_MACHINE, PROPERTIES, name, RRF_RT_REG_BINARY, 0, bytes, &size) != 0)
+            return "";
+        return std::string(bytes, size);
+    }
+
+    // Height of the wedge's right column in slot 0.
+    static int wedge_level(const Frame &f)
+    {
+        int h = 0;
+        while (h < PANEL_H - 1 && f.at(36, LCD_HEIGHT - 1 - h))
+            h++;
+        return h;
+    }
+
+    // Presses slot 0's button and waits for the pop-up it brings (none: a
+    // few frames without one).
+    bool press_for(const char *popup_text)
+    {
+        size_t n = frame_count();
+        if (!standin_command("press 1 150"))
+            return false;
+        return wait_popup(n, popup_text, 5000);
+    }
+};
+
+TEST_F(Speakers, PageFollowsVolumeMuteAndDevicesAndPressesSwitchTheSetUp)
+{
+    say("volume 0 0.5\nmask 0 0x3f\n");
+    write_config("slot_0 SPK STW\n");
+    ASSERT_TRUE(start_lcdmon());
+    HANDLE program = start_pixwick();
+    ASSERT_NE(program, nullptr);
+    expect_panel("e2e_spk_51", 0);
+
+    // followed through the volume notification
+    DWORD asked = GetTickCount();
+    say("volume 0 0.8\n");
+    ASSERT_TRUE(WAIT_UNTIL(wedge_level(last_frame()) == 16, 3000));
+    EXPECT_LT(GetTickCount() - asked, 1500u) << "within about a second";
+    asked = GetTickCount();
+    say("mute 0 1\n");
+    expect_panel("e2e_spk_51_muted", 0, 3000);
+    EXPECT_LT(GetTickCount() - asked, 1500u);
+
+    // the headphone set-up: channel configuration, then the property store
+    size_t n = frame_count();
+    ASSERT_TRUE(standin_command("press 1 150"));
+    expect_panel("e2e_spk_stereo_muted", 0, 5000);
+    std::string calls = read_binary_file(audio_log);
+    EXPECT_NE(calls.find("IsFormatSupported mode 1 channels 2 mask 0x3 align 4 supported"), std::string::npos) << calls;
+    EXPECT_NE(calls.find("SetChannelConfig 0x3 kept"), std::string::npos);
+    EXPECT_EQ(stored_mask(SPEAKERS), 0x3u);
+    EXPECT_EQ(stored_mask(FULL_RANGE), 0x3u);
+    std::string stereo = format_51();
+    stereo[10] = 2, stereo[20] = 4, stereo[28] = 3;        // channels, block alignment, mask
+    stereo[16] = 0x00, stereo[17] = (char)0xEE, stereo[18] = 2; // 192000 bytes a second
+    EXPECT_EQ(stored_format(DEVICE_FORMAT), stereo);
+    EXPECT_EQ(stored_format(OEM_FORMAT), stereo);
+    EXPECT_EQ(find_popup(frames(), n, "Device does not support stereo speakers"), -1);
+
+    // the 5.1 set-up, refused; then taken but not kept
+    say("refuse 0 1\n");
+    EXPECT_TRUE(press_for("Device does not support 5.1 speakers"));
+    EXPECT_EQ(stored_mask(SPEAKERS), 0x3u) << "nothing written";
+    say("refuse 0 0\nkeep 0 0\nmask 0 0x3f\n");
+    EXPECT_TRUE(press_for("Can't change; device is in use")); // the headphone set-up, not kept
+    EXPECT_EQ(stored_mask(SPEAKERS), 0x3u);
+
+    // another default device, without a writable property store
+    say("default 1\n");
+    ASSERT_TRUE(WAIT_UNTIL(wedge_level(last_frame()) == 20, 3000)) << "the new device's volume";
+    EXPECT_TRUE(press_for("Must run as Administrator to change speaker settings."));
+    // a device without a channel configuration control
+    say("topology 0 0\ndefault 0\n");
+    ASSERT_TRUE(WAIT_UNTIL(wedge_level(last_frame()) == 16, 3000));
+    EXPECT_TRUE(press_for("Can't change; device uses proprietary interfaces"));
+    // no device at all: the page gives way
+    say("default none\n");
+    EXPECT_TRUE(wait_label(0, "STW", 3000));
+    EXPECT_EQ(end_with_buttons(program), 0);
 }
 
 } // namespace
