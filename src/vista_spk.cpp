@@ -14,6 +14,7 @@
 #include "vista_spk.h"
 
 #include <new>
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -350,6 +351,10 @@ void vista_read_channel_config(VistaAudio *va)
         va->channel_mask = mask;
     RegCloseKey(key);
 }
+
+// The stored bytes after the 8-byte header go to IsFormatSupported as they are.
+static_assert(sizeof(WAVEFORMATEXTENSIBLE) == ENDPOINT_FORMAT_BYTES - 8, "extensible format is 40 bytes");
+static_assert(offsetof(WAVEFORMATEXTENSIBLE, dwChannelMask) == 28 - 8, "channel mask at 28 of the value");
 
 // One stored format: read, adjusted to the mask when usable, tested.
 struct StoredFormat {
