@@ -290,7 +290,9 @@ int spk_render_core_audio(SpkModule *spk, int slot)
     Slot *s = &g_slots[slot];
     slot_draw_frame(s, spk->code);
     int muted = g_vista.muted != 0;
-    int level = (int)(LEVELS * g_vista.master_volume + 0.5f);
+    float volume = g_vista.master_volume;
+    volume = volume >= 0.0f ? (volume <= 1.0f ? volume : 1.0f) : 0.0f; // as told by a notification
+    int level = (int)(LEVELS * volume + 0.5f);
     draw_wedge(s, level, muted);
     if (second_tick && !g_vista.channel_config)
         InterlockedExchange(&g_vista.refresh_needed, 1); // no notification: the registry once a second
