@@ -3,6 +3,7 @@
 #include "modules.h"
 
 #include "config.h"
+#include "mod_amp.h"
 #include "mod_clk.h"
 #include "mod_cor.h"
 #include "mod_cpu.h"
@@ -11,7 +12,9 @@
 #include "mod_gpu.h"
 #include "mod_net.h"
 #include "mod_rip.h"
+#include "mod_spk.h"
 #include "mod_stw.h"
+#include "mod_tun.h"
 #include "slots.h"
 #include "ticker.h"
 #include "topline.h"
@@ -21,8 +24,12 @@ int module_render_by_code(const char *code, int slot)
 {
     if (code_equals(code, g_cpu.code))
         return cpu_render(&g_cpu, slot);
+    if (code_equals(code, g_spk.code))
+        return spk_render(&g_spk, slot);
     if (code_equals(code, g_net.code))
         return net_render(&g_net, slot);
+    if (code_equals(code, g_amp.code))
+        return amp_render(&g_amp, slot);
     if (code_equals(code, g_stw.code))
         return stw_render(&g_stw, slot);
     if (code_equals(code, g_clk.code))
@@ -35,6 +42,8 @@ int module_render_by_code(const char *code, int slot)
         return cor_render(&g_cor, slot);
     if (code_equals(code, g_gpu.code))
         return gpu_render(&g_gpu, slot);
+    if (code_equals(code, g_tun.code))
+        return tun_render(&g_tun, slot);
     if (code_equals(code, g_rip.code))
         return rip_render(&g_rip, slot);
     return 0;
@@ -49,13 +58,16 @@ void modules_start_all(void)
     net_init(&g_net_stats);
     ticker_start(&g_ticker);
     ticker_set_linger(&g_ticker, g_general.linger);
+    spk_start(&g_spk);
     net_start(&g_net);
+    amp_start(&g_amp);
     stw_start(&g_stw);
     clk_start(&g_clk);
     fps_start(&g_fps);
     fan_start(&g_fan);
     cor_start(&g_cor);
     gpu_start(&g_gpu);
+    tun_start(&g_tun);
     rip_start(&g_rip);
 }
 
@@ -69,10 +81,12 @@ void modules_sample_network(void)
 void modules_poll_all(void)
 {
     cpu_poll(&g_cpu);
+    amp_poll(&g_amp);
     fps_poll(&g_fps);
     fan_poll(&g_fan);
     cor_poll(&g_cor);
     gpu_poll(&g_gpu);
+    tun_poll(&g_tun);
     rip_poll(&g_rip);
 }
 
@@ -86,10 +100,13 @@ void modules_configure_all(void)
     topline_configure(&g_topline);
     cpu_configure(&g_cpu);
     net_configure(&g_net_stats);
+    spk_configure(&g_spk);
+    amp_configure(&g_amp);
     stw_configure(&g_stw);
     clk_configure(&g_clk);
     fan_configure(&g_fan);
     gpu_configure(&g_gpu);
+    tun_configure(&g_tun);
 }
 
 // RIP, TUN (1), GPU, COR, FAN, FPS, CLK, STW, AMP, NET, SPK, TS2 (1), TS3, the
@@ -97,6 +114,8 @@ void modules_configure_all(void)
 void modules_stop_all(void)
 {
     rip_stop(&g_rip);
+    tun_stop(&g_tun, 1);
+    spk_stop(&g_spk);
     ticker_clear(&g_ticker);
     net_close(&g_net_stats);
     cpu_stop(&g_cpu);
