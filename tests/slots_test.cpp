@@ -12,6 +12,7 @@
 #include "config.h"
 #include "golden.h"
 #include "lcd.h"
+#include "lcdmon_session.h"
 #include "log_files.h"
 #include "main.h"
 #include "modules.h"
@@ -244,6 +245,8 @@ TEST_F(Ticks, UseHid3FiresOnceAtTheThirdFailingSecond)
 // written once.
 TEST_F(Ticks, AutoStartNeverBlocksAndBacksOff)
 {
+    StandInSession no_lcdmon; // holds off the tests that run an LCD Manager window
+    ASSERT_TRUE(no_lcdmon.ready);
     log_forget_repeats();
     static uint32_t now;
     now = 1000;
