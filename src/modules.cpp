@@ -6,6 +6,8 @@
 #include "mod_clk.h"
 #include "mod_cpu.h"
 #include "mod_stw.h"
+#include "mod_ts2.h"
+#include "mod_ts3.h"
 #include "slots.h"
 #include "ticker.h"
 #include "topline.h"
@@ -19,6 +21,10 @@ int module_render_by_code(const char *code, int slot)
         return stw_render(&g_stw, slot);
     if (code_equals(code, g_clk.code))
         return clk_render(&g_clk, slot);
+    if (code_equals(code, g_ts2.code))
+        return ts2_render(&g_ts2, slot);
+    if (code_equals(code, g_ts3.code))
+        return ts3_render(&g_ts3, slot);
     return 0;
 }
 
@@ -30,6 +36,8 @@ void modules_start_all(void)
     cpu_start(&g_cpu);
     ticker_start(&g_ticker);
     ticker_set_linger(&g_ticker, g_general.linger);
+    ts2_start(&g_ts2);
+    ts3_start(&g_ts3);
     stw_start(&g_stw);
     clk_start(&g_clk);
 }
@@ -38,6 +46,8 @@ void modules_start_all(void)
 void modules_poll_all(void)
 {
     cpu_poll(&g_cpu);
+    ts2_poll(&g_ts2);
+    ts3_poll(&g_ts3);
 }
 
 // Reload: the slots, the ticker's linger, the top line, CPU, net_configure,
@@ -57,6 +67,8 @@ void modules_configure_all(void)
 // ticker, net_close, CPU, the top line.
 void modules_stop_all(void)
 {
+    ts2_stop(&g_ts2, 1);
+    ts3_stop(&g_ts3);
     ticker_clear(&g_ticker);
     cpu_stop(&g_cpu);
     topline_stop(&g_topline);
