@@ -83,6 +83,7 @@ enum {
     NO_DLL_DX = 5,
     WAIT_DX = 16,
     COUNT_DX = -2,
+    COUNT_ROOM = SLOT_WIDTH - 3, // columns X+1 .. X+36
     SERVER_COUNT_DY = 1,
     CHANNEL_COUNT_DY = 9,
 };
@@ -477,17 +478,22 @@ static void restart_on_long_press(Ts2Module *ts2, Slot *slot)
     ts2_restart(ts2);
 }
 
+// A count is drawn only when it is above 1; one too wide for the panel (a
+// garbage record) is not drawn at all, so nothing spills into the next panel.
+static int draw_count(Slot *slot, int flags, int dy, int32_t count)
+{
+    char text[16];
+    snprintf(text, sizeof text, "%d", (int)count);
+    if (count <= 1 || slot_text(slot, flags | TXT_MEASURE, COUNT_DX, dy, text) > COUNT_ROOM)
+        return 0;
+    slot_text(slot, flags, COUNT_DX, dy, text);
+    return 1;
+}
+
 static void draw_counts(Slot *slot, const Ts2State *state)
 {
-    if (state->server_players <= 1)
-        return;
-    char text[16];
-    snprintf(text, sizeof text, "%d", (int)state->server_players);
-    slot_text(slot, TXT_RIGHT, COUNT_DX, SERVER_COUNT_DY, text);
-    if (state->channel_players <= 1)
-        return;
-    snprintf(text, sizeof text, "%d", (int)state->channel_players);
-    slot_text(slot, TXT_RIGHT | TXT_LARGE, COUNT_DX, CHANNEL_COUNT_DY, text);
+    if (draw_count(slot, TXT_RIGHT, SERVER_COUNT_DY, state->server_players))
+        draw_count(slot, TXT_RIGHT | TXT_LARGE, CHANNEL_COUNT_DY, state->channel_players);
 }
 
 // Draws from this tick's copy of the published snapshot: render never waits.
