@@ -25,6 +25,7 @@ struct Client {
     HANDLE mapping, lock;
     Ts2StandInBlock *block;
     uint32_t flag_requests_seen;
+    uint32_t hanging_seen;
     // the session
     char server[TS2_NAME_BYTES];
     int32_t server_players;
@@ -117,6 +118,10 @@ static void serve(void *program)
     }
     if (c->block->flag_requests != c->flag_requests_seen)
         publish(c); // the library has changed the own flags: show them in every record
+    if (c->block->hanging != c->hanging_seen) {
+        c->hanging_seen = c->block->hanging;
+        ts_log(&c->run, "calls hanging: %u", (unsigned)c->hanging_seen);
+    }
 }
 
 template <typename T> static void set_block(Client *c, T Ts2StandInBlock::*field, T value)

@@ -6,7 +6,7 @@
 //   wait MS      let MS milliseconds pass (requests are still served)
 //   mark NAME    write "mark NAME" to the log; a test waits for that line
 //   await NAME   wait until the event Local\PixwickTsStandIn.NAME is set
-//                (ts_signal() sets it from a test)
+//                (ts_signal() sets it from a test), then reset it
 //   quit         end, as the client ending looks from outside
 // Each stand-in adds its own steps (README.md). After the last step it goes
 // on serving until --lifetime has passed or the process named by
@@ -104,14 +104,17 @@ static inline HANDLE ts_event(const char *name)
     return CreateEventA(0, TRUE, FALSE, full);
 }
 
-// Sets the event an "await NAME" step waits for.
-static inline int ts_signal(const char *name)
+// Sets the event an "await NAME" step waits for, and waits until the
+// stand-in has taken it (reset it), so that no signal is lost or left over.
+static inline int ts_signal(const char *name, DWORD timeout_ms = 10000)
 {
     HANDLE event = ts_event(name);
-    int ok = event && SetEvent(event);
+    int taken = event && SetEvent(event);
+    for (DWORD start = GetTickCount(); taken && WaitForSingleObject(event, 0) == WAIT_OBJECT_0; Sleep(5))
+        taken = GetTickCount() - start < timeout_ms;
     if (event)
         CloseHandle(event);
-    return ok;
+    return taken;
 }
 
 static inline int ts_common_step(TsRun *run, char **words, int n)
@@ -125,7 +128,8 @@ static inline int ts_common_step(TsRun *run, char **words, int n)
     if (strcmp(words[0], "await") == 0 && n == 2) {
         HANDLE event = ts_event(words[1]);
         if (event) {
-            ts_wait(run, 0, event);
+            if (ts_wait(run, 0, event))
+                ResetEvent(event);
             CloseHandle(event);
         }
         return 1;
