@@ -217,7 +217,7 @@ TEST_F(Ts2Test, AWorkerHungInTheLibraryIsReplacedWithoutWaiting)
     fake_now += 60001, fake.without_speakers = 1;
     const DWORD begin = GetTickCount();
     ts2_poll(&g_ts2);
-    EXPECT_LT(GetTickCount() - begin, 100u) << "the tick never waits for the old worker";
+    EXPECT_LT(GetTickCount() - begin, 500u) << "the tick never waits for the old worker (blocked for 20 s)";
     EXPECT_EQ(restarts(), before + 1);
     ASSERT_TRUE(WAIT_UNTIL(g_ts2.library_ready && fake.loads == 2, 10000)) << "a new worker loads its own table";
 
