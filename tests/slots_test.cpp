@@ -174,6 +174,8 @@ protected:
     {
         if (name[0])
             DeleteFileA(name);
+        if (char *slash = strrchr(name, '\\'))
+            *slash = 0, RemoveDirectoryA(name);
         topline_stop(&g_topline);
         popup_clear(&g_popups);
         lcd_destroy_surface(&g_lcd);
@@ -236,12 +238,15 @@ TEST_F(Ticks, UseHid3FiresOnceAtTheThirdFailingSecond)
 TEST_F(Ticks, ReloadDuringTheSlideInPutsThePanelsInPlaceAndRefreshZeroNeverLooks)
 {
     g_general.config_refresh = 10, g_general.animate_start = 1;
-    snprintf(name, sizeof name, "slots_reload_%lu.txt", (unsigned long)GetCurrentProcessId());
+    // a pixwick.txt of its own, found through exe_dir, where a reload looks for it
+    snprintf(g_config.exe_dir, sizeof g_config.exe_dir, "slots_reload_%lu\\", (unsigned long)GetCurrentProcessId());
+    CreateDirectoryA(g_config.exe_dir, 0);
+    snprintf(name, sizeof name, "%spixwick.txt", g_config.exe_dir);
     FILE *f = fopen(name, "wb");
     ASSERT_NE(f, nullptr);
     fputs("slot_0 CPU\n", f);
     fclose(f);
-    ASSERT_GT(config_load_file(&g_config, name, 1), 0); // now watched
+    ASSERT_GT(config_load_file(&g_config, "pixwick.txt", 1), 0); // now watched
     ticks(10);
     edit_config();
     ticks(9); // ticks 10..18: only tick 10 looks
