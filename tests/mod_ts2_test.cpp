@@ -39,16 +39,16 @@ HWND fake_window() { return window_shown ? GetDesktopWindow() : 0; }
 
 int WINAPI fake_server_info(void *record)
 {
-    if (fake.hang) {
-        InterlockedIncrement(&fake.hanging);
-        WaitForSingleObject(fake.release, 20000);
-        InterlockedDecrement(&fake.hanging);
-    }
     return fake.connected ? (memcpy(record, fake.records.server, TS2_SERVER_RECORD_BYTES), 0) : -1;
 }
 int WINAPI fake_user_info(void *record) { return memcpy(record, fake.records.user, TS2_USER_RECORD_BYTES), 0; }
 int WINAPI fake_players(void *records, int *count)
 {
+    if (fake.hang) {
+        InterlockedIncrement(&fake.hanging);
+        WaitForSingleObject(fake.release, 20000);
+        InterlockedDecrement(&fake.hanging);
+    }
     *count = std::min(*count, fake.records.player_count);
     return memcpy(records, fake.records.players, TS2_PLAYER_RECORD_BYTES * (size_t)*count), 0;
 }
@@ -195,7 +195,12 @@ TEST_F(Ts2Test, NoDllThenTheConnectedPageAnnouncementsTalkersMuteAndDisconnectio
     fake.connected = 0;
     ASSERT_TRUE(period() && period());
     EXPECT_EQ(popup_texts(), Texts{"TS2: Disconnected"});
-    fake.connected = 1;
+    fake.connected = 1, fake.hang = 1; // back, and the worker inside the library before it publishes
+    fake_now += 100, next_tick_due = fake_now + 10;
+    ASSERT_TRUE(WAIT_UNTIL(fake.hanging == 1, 5000));
+    ts2_poll(&g_ts2);
+    EXPECT_EQ(g_ts2.connection, TS2_NOT_CONNECTED) << "connected only together with the new data";
+    fake.hang = 0, SetEvent(fake.release);
     ASSERT_TRUE(period());
     EXPECT_EQ(popup_texts().size(), 4u) << "server, channel and an arrival again";
 }
