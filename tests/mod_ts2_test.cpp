@@ -256,7 +256,6 @@ TEST_F(Ts2Test, PageVariants)
         EXPECT_EQ(ts2_render(&g_ts2, std::min(i, SLOT_COUNT - 1)), 1);
     }
     EXPECT_TRUE(drawn == std::vector<uint8_t>(g_lcd.frame, g_lcd.frame + LCD_FRAME_BYTES));
-    g_ts2.shown = Ts2State{};
 }
 
 } // namespace
