@@ -1,5 +1,5 @@
 // The module lists in the orders the program calls them. Each list names
-// every part in its place; one that is not built yet is left out.
+// every part that takes part in it, in its place.
 #include "modules.h"
 
 #include "config.h"
@@ -14,6 +14,8 @@
 #include "mod_rip.h"
 #include "mod_spk.h"
 #include "mod_stw.h"
+#include "mod_ts2.h"
+#include "mod_ts3.h"
 #include "mod_tun.h"
 #include "slots.h"
 #include "ticker.h"
@@ -34,6 +36,10 @@ int module_render_by_code(const char *code, int slot)
         return stw_render(&g_stw, slot);
     if (code_equals(code, g_clk.code))
         return clk_render(&g_clk, slot);
+    if (code_equals(code, g_ts2.code))
+        return ts2_render(&g_ts2, slot);
+    if (code_equals(code, g_ts3.code))
+        return ts3_render(&g_ts3, slot);
     if (code_equals(code, g_fps.code))
         return fps_render(&g_fps, slot);
     if (code_equals(code, g_fan.code))
@@ -58,6 +64,8 @@ void modules_start_all(void)
     net_init(&g_net_stats);
     ticker_start(&g_ticker);
     ticker_set_linger(&g_ticker, g_general.linger);
+    ts2_start(&g_ts2);
+    ts3_start(&g_ts3);
     spk_start(&g_spk);
     net_start(&g_net);
     amp_start(&g_amp);
@@ -87,6 +95,8 @@ void modules_poll_all(void)
     cor_poll(&g_cor);
     gpu_poll(&g_gpu);
     tun_poll(&g_tun);
+    ts2_poll(&g_ts2);
+    ts3_poll(&g_ts3);
     rip_poll(&g_rip);
 }
 
@@ -116,6 +126,8 @@ void modules_stop_all(void)
     rip_stop(&g_rip);
     tun_stop(&g_tun, 1);
     spk_stop(&g_spk);
+    ts2_stop(&g_ts2, 1);
+    ts3_stop(&g_ts3);
     ticker_clear(&g_ticker);
     net_close(&g_net_stats);
     cpu_stop(&g_cpu);

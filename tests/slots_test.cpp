@@ -181,6 +181,8 @@ protected:
     {
         if (name[0])
             DeleteFileA(name);
+        if (char *slash = strrchr(name, '\\'))
+            *slash = 0, RemoveDirectoryA(name);
         topline_stop(&g_topline);
         popup_clear(&g_popups);
         lcd_destroy_surface(&g_lcd);
