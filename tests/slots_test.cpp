@@ -278,7 +278,10 @@ TEST_F(Ticks, AutoStartNeverBlocksAndBacksOff)
 TEST_F(Ticks, ReloadDuringTheSlideInPutsThePanelsInPlaceAndRefreshZeroNeverLooks)
 {
     g_general.config_refresh = 10, g_general.animate_start = 1;
-    GetTempPathA(sizeof g_config.exe_dir, g_config.exe_dir); // the settings file beside the program
+    char temp[MAX_PATH]; // a pixwick.txt of its own, found through exe_dir, where a reload looks for it
+    GetTempPathA(sizeof temp, temp);
+    snprintf(g_config.exe_dir, sizeof g_config.exe_dir, "%sslots_reload_%lu\\", temp, (unsigned long)GetCurrentProcessId());
+    CreateDirectoryA(g_config.exe_dir, 0);
     snprintf(name, sizeof name, "%spixwick.txt", g_config.exe_dir);
     FILE *f = fopen(name, "wb");
     ASSERT_NE(f, nullptr);

@@ -111,7 +111,11 @@ protected:
         int left = 0; // the bottom border starts at the text's first column
         while (left < LCD_WIDTH - 1 && !want[(size_t)(20 * LCD_WIDTH + left)])
             left++;
-        return picture_seen(from, want, left - 4, LCD_WIDTH - 1, 7, 20); // no other box beside it
+        // Rows 8..19 from the left border on are the box's alone, whatever
+        // pop-up lies under it; no other box beside it: the column where its
+        // right border would stand is not lit all the way down.
+        return picture_seen(from, want, left - 1, LCD_WIDTH - 1, 8, 19) &&
+               lit_in(frames().back(), left - 3, left - 3, 8, 19) < 12;
     }
 
     // The label at the panel's top left, where nothing else is drawn.
