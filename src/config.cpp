@@ -3,6 +3,7 @@
 // Documents\Pixwick\, watched by last-write time and rebuilt whole on change.
 #include "config.h"
 
+#include <stdarg.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -18,6 +19,7 @@ Config g_config;
 GeneralSettings g_general;
 
 static const char SETTINGS_FILE[] = "pixwick.txt";
+static const uint32_t POPUP_SETTINGS_PROBLEMS = 21;
 
 // ---- Reading files ---------------------------------------------------------
 
@@ -80,9 +82,12 @@ static int read_whole_file(const char *path, char **text, FILETIME *last_write)
     LARGE_INTEGER size;
     char *buffer = 0;
     DWORD read = 0;
-    // ReadFile takes a 32-bit count, and size + 1 must not wrap.
-    if (GetFileSizeEx(file, &size) && size.QuadPart < 0xFFFFFFFFLL)
-        buffer = (char *)malloc((size_t)size.QuadPart + 1);
+    if (GetFileSizeEx(file, &size) && size.QuadPart > CONFIG_MAX_FILE_BYTES) {
+        CloseHandle(file);
+        SetLastError(ERROR_FILE_TOO_LARGE);
+        return 0;
+    }
+    buffer = (char *)malloc((size_t)size.QuadPart + 1);
     if (buffer && ReadFile(file, buffer, (DWORD)size.QuadPart, &read, 0)) {
         buffer[read] = 0;
         if (!GetFileTime(file, 0, 0, last_write))
@@ -112,6 +117,10 @@ static int find_and_read(Config *config, const char *name, char *path, size_t pa
         if (read_whole_file(path, text, last_write))
             return 1;
         error = GetLastError();
+        if (error == ERROR_FILE_TOO_LARGE) { // read, in a way: it is a mistake, not a lock
+            unreadable_error = error;
+            break;
+        }
         if (!unreadable_error && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
             config->unreadable = 1;
             unreadable_error = error ? error : ERROR_READ_FAULT;
@@ -131,18 +140,78 @@ static int is_recorded(const Config *config, const char *path)
 
 // ---- Store -----------------------------------------------------------------
 
-static int store_pair(void *context, const char *key, const char *value)
+// The file name of a recorded file, for settings mistakes.
+static const char *file_name_of(const Config *config, int file)
+{
+    if (file < 0 || file >= config->file_count)
+        return "?";
+    const char *path = config->file_paths[file];
+    const char *slash = strrchr(path, '\\');
+    return slash ? slash + 1 : path;
+}
+
+static void note_problem(Config *config, int file, int line, const char *format, ...)
+{
+    if (config->problem_count < CONFIG_PROBLEM_LINES) {
+        char *text = config->problems[config->problem_count];
+        int n = snprintf(text, CONFIG_PROBLEM_CHARS, "%s(%d): ", file_name_of(config, file), line);
+        va_list args;
+        va_start(args, format);
+        vsnprintf(text + n, (size_t)(CONFIG_PROBLEM_CHARS - n), format, args);
+        va_end(args);
+    }
+    config->problem_count++;
+}
+
+static void set_place(Config *config, const char *key, int line)
+{
+    ConfigEntry *entry = config_find(config->entries, key);
+    if (entry) {
+        entry->file = config->reading_file;
+        entry->line = line;
+    }
+}
+
+static int load_include(Config *config, const char *name, int line)
+{
+    const int including = config->reading_file, files_before = config->file_count;
+    const int count = config_load_file(config, name, 0);
+    if (config->file_count == files_before) {
+        DWORD error = GetLastError();
+        note_problem(config, including, line,
+                     error == ERROR_FILE_TOO_LARGE        ? "include '%s' is larger than 1 MB: not read"
+                     : error == ERROR_ALREADY_EXISTS      ? "include '%s' is read already"
+                     : error == ERROR_TOO_MANY_OPEN_FILES ? "include '%s' is a fifth settings file: not read"
+                                                          : "include '%s' not found",
+                     name);
+        SetLastError(0);
+    }
+    config->reading_file = including;
+    return count;
+}
+
+static int store_pair(void *context, const char *key, const char *value, int line)
 {
     Config *config = (Config *)context;
+    if (config->key_count >= CONFIG_MAX_KEYS && !config_find(config->entries, key) &&
+        config_stricmp(key, "include") != 0) {
+        if (config->key_count++ == CONFIG_MAX_KEYS)
+            note_problem(config, config->reading_file, line, "more than %d settings: the rest are not read",
+                         CONFIG_MAX_KEYS);
+        return 0;
+    }
     switch (config_put(&config->entries, key, value)) {
     case CONFIG_PUT_UPDATED:
         log_system(" '%s' = '%s' (updated)\n", config_find(config->entries, key)->key, value);
+        set_place(config, key, line);
         return 1;
     case CONFIG_PUT_NEW:
         log_system(" '%s' = '%s'\n", key, value);
+        config->key_count++;
+        set_place(config, key, line);
         return 1;
     case CONFIG_PUT_INCLUDE:
-        return config_load_file(config, value, 0);
+        return load_include(config, value, line);
     case CONFIG_PUT_SAME:
     case CONFIG_PUT_NO_MEMORY:
         break;
@@ -164,12 +233,13 @@ int config_load_file(Config *config, const char *name, int report)
     }
     if (is_recorded(config, path)) { // include loop or double include
         free(text);
+        SetLastError(ERROR_ALREADY_EXISTS);
         return 0;
     }
     if (config->file_count >= CONFIG_MAX_FILES) {
+        SetLastError(ERROR_TOO_MANY_OPEN_FILES);
         if (report) {
-            log_error("src/config", __LINE__, GetLastError(), "Too many configuration files used; can't load '%s'\n",
-                      path);
+            log_error("src/config", __LINE__, 0, "Too many configuration files used; can't load '%s'\n", path);
             SetLastError(0);
         }
         free(text);
@@ -177,7 +247,7 @@ int config_load_file(Config *config, const char *name, int report)
     }
     memcpy(config->file_paths[config->file_count], path, sizeof path);
     config->file_times[config->file_count] = last_write;
-    config->file_count++;
+    config->reading_file = config->file_count++;
     log_system("Reading configuration file: '%s'\n", path);
 
     int count = config_parse_text(text, store_pair, config);
@@ -185,16 +255,92 @@ int config_load_file(Config *config, const char *name, int report)
     return count;
 }
 
+// Every key some part of the program asks for, over the whole run: the keys
+// a settings file may hold.
+enum { KNOWN_KEYS = 256, KNOWN_KEY_CHARS = 32 };
+static char known_keys[KNOWN_KEYS][KNOWN_KEY_CHARS];
+static int known_key_count;
+
+static int is_known_key(const char *key)
+{
+    for (int i = 0; i < known_key_count; i++)
+        if (config_stricmp(known_keys[i], key) == 0)
+            return 1;
+    return 0;
+}
+
+static void learn_key(const char *key)
+{
+    if (key && known_key_count < KNOWN_KEYS && strlen(key) < KNOWN_KEY_CHARS && !is_known_key(key))
+        strcpy(known_keys[known_key_count++], key);
+}
+
 const char *config_get(const Config *config, const char *key)
 {
+    learn_key(key);
     ConfigEntry *entry = config_find(config->entries, key);
     return entry ? entry->value : 0;
+}
+
+void config_note_bad_value(const Config *config, const char *key, const char *why)
+{
+    const ConfigEntry *entry = config_find(config->entries, key);
+    if (entry)
+        note_problem(const_cast<Config *>(config), entry->file, entry->line, "%s '%s': %s", entry->key,
+                     entry->value, why);
+}
+
+// Leading blanks, a sign, digits, nothing else: what strtol and strtoul read
+// whole.
+static int whole_number(const char *text)
+{
+    while (*text == ' ' || *text == '\t')
+        text++;
+    if (*text == '+' || *text == '-')
+        text++;
+    if (*text < '0' || *text > '9')
+        return 0;
+    while (*text >= '0' && *text <= '9')
+        text++;
+    return *text == 0;
 }
 
 int config_get_int(const Config *config, const char *key, int default_value)
 {
     const char *value = config_get(config, key);
-    return value ? (int)strtol(value, 0, 10) : default_value;
+    if (!value)
+        return default_value;
+    if (!whole_number(value))
+        config_note_bad_value(config, key, "not a whole number");
+    return (int)strtol(value, 0, 10);
+}
+
+uint32_t config_get_uint(const Config *config, const char *key, uint32_t default_value)
+{
+    const char *value = config_get(config, key);
+    if (!value)
+        return default_value;
+    if (!whole_number(value))
+        config_note_bad_value(config, key, "not a whole number");
+    return (uint32_t)strtoul(value, 0, 10);
+}
+
+int config_report_problems(Config *config)
+{
+    for (const ConfigEntry *e = config->entries; e; e = e->next)
+        if (!is_known_key(e->key))
+            note_problem(config, e->file, e->line, "'%s' is no setting of this program", e->key);
+    const int count = config->problem_count;
+    const int written = count < CONFIG_PROBLEM_LINES ? count : CONFIG_PROBLEM_LINES;
+    // Written whatever was written before: each comes from an edit of the file.
+    for (int i = 0; i < written; i++)
+        log_error_unfiltered("src/config", __LINE__, 0, "%s", config->problems[i]);
+    if (count > written)
+        log_error_unfiltered("src/config", __LINE__, 0, "and %d more settings problems", count - written);
+    if (count)
+        popup(&g_popups, POPUP_SETTINGS_PROBLEMS, 5000, "Settings: %d problems, see errors.txt", count);
+    config->problem_count = 0;
+    return count;
 }
 
 static void set_general_defaults(GeneralSettings *general)
@@ -213,6 +359,10 @@ void config_clear(Config *config)
 {
     config_free_entries(&config->entries);
     config->file_count = 0;
+    config->key_count = 0;
+    config->reading_file = 0;
+    config->unreadable = 0;
+    config->problem_count = 0;
     memset(config->file_paths, 0, sizeof config->file_paths);
     memset(config->file_times, 0, sizeof config->file_times);
     set_general_defaults(&g_general);
@@ -361,13 +511,15 @@ static void apply_general_key(const GeneralKey *key, const char *value)
 
 void config_apply_general(Config *config)
 {
-    const char *not_edited = config_get(config, "not_edited");
-    if (not_edited && strtoul(not_edited, 0, 10) != 0)
+    if (config_get_uint(config, "not_edited", 0) != 0)
         popup(&g_popups, 0, 5000, "Please edit the 'pixwick.txt' file!");
 
     for (const GeneralKey &key : GENERAL_KEYS) {
         const char *value = config_get(config, key.key);
-        if (value)
-            apply_general_key(&key, value);
+        if (!value)
+            continue;
+        if (key.conversion != READ_NAME && !whole_number(value))
+            config_note_bad_value(config, key.key, "not a whole number");
+        apply_general_key(&key, value);
     }
 }

@@ -89,6 +89,8 @@ ConfigPutResult config_put(ConfigEntry **head, const char *key, const char *valu
     }
     entry->key = key_copy;
     entry->value = value_copy;
+    entry->file = 0;
+    entry->line = 0;
     entry->next = *head;
     *head = entry;
     return CONFIG_PUT_NEW;
@@ -110,7 +112,7 @@ void config_free_entries(ConfigEntry **head)
 // One line, [line, end): line starts with a non-blank character, *end is a
 // CR, LF or zero byte. Writes zero bytes after the key and the value; returns
 // the callback's result, or 0 for a comment or a key without value.
-static int parse_line(char *line, char *end, ConfigPairFn pair, void *context)
+static int parse_line(char *line, char *end, int number, ConfigPairFn pair, void *context)
 {
     char *p = line;
     if (*p == '#')
@@ -135,27 +137,35 @@ static int parse_line(char *line, char *end, ConfigPairFn pair, void *context)
 
     *key_end = 0;
     *value_end = 0;
-    return pair(context, key, value);
+    return pair(context, key, value, number);
+}
+
+// Whether the character at p ends a line: an LF, or a CR not followed by one.
+static int ends_line(const char *p)
+{
+    return *p == '\n' || (*p == '\r' && p[1] != '\n');
 }
 
 int config_parse_text(char *text, ConfigPairFn pair, void *context)
 {
-    int count = 0;
+    int count = 0, number = 1;
     char *p = text;
     for (;;) {
         // White space after a line end (empty lines, indentation) goes too,
         // so every line starts at its first non-blank character.
-        while (*p && is_blank(*p))
-            p++;
+        for (; *p && is_blank(*p); p++)
+            number += ends_line(p);
         if (!*p)
             return count;
         char *end = p;
         while (!is_line_end(*end))
             end++;
         int more = *end != 0; // read before parse_line may write a zero there
-        count += parse_line(p, end, pair, context);
+        int ended = more && ends_line(end);
+        count += parse_line(p, end, number, pair, context);
         if (!more)
             return count;
+        number += ended;
         p = end + 1;
     }
 }

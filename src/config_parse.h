@@ -15,6 +15,8 @@
 struct ConfigEntry {
     char *key;   // letter case as first read
     char *value; // trimmed
+    int file;    // where the value in force was read: the file's number in its store
+    int line;    // and its line, counted from 1
     ConfigEntry *next;
 };
 
@@ -50,9 +52,10 @@ ConfigPutResult config_put(ConfigEntry **head, const char *key, const char *valu
 
 void config_free_entries(ConfigEntry **head);
 
-// Called for every key/value pair of a text, in reading order; returns the
-// number of entries it created or changed.
-typedef int (*ConfigPairFn)(void *context, const char *key, const char *value);
+// Called for every key/value pair of a text, in reading order, with the line
+// it stands on (counted from 1, as an editor counts: CR LF, LF and a lone CR
+// each end one line); returns the number of entries it created or changed.
+typedef int (*ConfigPairFn)(void *context, const char *key, const char *value, int line);
 
 // Parses text in place (it writes zero bytes into it) and returns the sum of
 // the callback's results.

@@ -60,6 +60,7 @@ static void refresh_configuration(void)
     if (!config_check_reload(&g_config))
         return;
     modules_configure_all();
+    config_report_problems(&g_config);
     if (sliding)
         slots_put_in_place();
 }
@@ -300,6 +301,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR command_line, i
     for (int i = 0; i < SLOT_COUNT; i++)
         slot_init(&g_slots[i], i);
     modules_start_all();
+    config_report_problems(&g_config);
     // quit_requested is 0 from load on; a close or log-off seen during
     // start-up must still end the program, so it is not reset here.
     loop.hid_count = 0;

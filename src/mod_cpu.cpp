@@ -235,18 +235,16 @@ static void free_arrays(CpuModule *cpu)
 // values become `negative`. A missing key gives `default_value`.
 static int read_limited(const char *key, int lo, int hi, int negative, int default_value)
 {
-    const char *text = config_get(&g_config, key);
-    if (!text)
+    if (!config_get(&g_config, key))
         return default_value;
-    int v = (int)(unsigned)strtoul(text, 0, 10);
+    int v = (int)config_get_uint(&g_config, key, 0);
     return v < 0 ? negative : v < lo ? lo : v > hi ? hi : v;
 }
 
 void cpu_configure(CpuModule *cpu)
 {
     free_arrays(cpu);
-    const char *hidden = config_get(&g_config, "cpumem_hidden");
-    cpu->hidden = hidden ? (int)(unsigned)strtoul(hidden, 0, 10) : 0;
+    cpu->hidden = (int)config_get_uint(&g_config, "cpumem_hidden", 0);
     cpu->interval = read_limited("cpumem_interval", 1, MAX_TICKS, 1, 1);
     cpu->samples = read_limited("cpumem_samples", 1, MAX_TICKS, 1, 3);
     cpu->mode_top = read_limited("cpumem_cputop", 0, CPU_MODES - 1, 0, 0);

@@ -71,8 +71,7 @@ void fan_parse_mode(const char *value, FanMode *mode)
 
 static uint32_t number_or_default(const char *key)
 {
-    const char *text = config_get(&g_config, key);
-    return text ? (uint32_t)strtoul(text, 0, 10) : 0;
+    return config_get_uint(&g_config, key, 0);
 }
 
 void fan_configure(FanModule *fan)

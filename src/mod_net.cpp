@@ -114,12 +114,6 @@ const char *net_method_name(const NetStats *stats)
     return "OFF";
 }
 
-static void read_number(const char *key, uint32_t *value)
-{
-    const char *text = config_get(&g_config, key);
-    if (text)
-        *value = (uint32_t)strtoul(text, 0, 10);
-}
 
 // The source net_method asks for; absent or unknown: NDIS from Vista on,
 // else TDI, with IP Helper standing in when that finds no adapter.
@@ -135,6 +129,8 @@ static void choose_method(NetStats *stats)
         stats->chosen = NET_METHOD_IPHLP;
     else
         stats->chosen = os_is_vista ? NET_METHOD_NDIS : NET_METHOD_TDI, stats->automatic = 1;
+    if (text && stats->automatic)
+        config_note_bad_value(&g_config, "net_method", "not tdi, ndis or iphlp");
 }
 
 static void open_source(NetStats *stats)
@@ -160,9 +156,10 @@ void net_configure(NetStats *stats)
     memset(stats->out_history, 0, sizeof stats->out_history);
     memset(stats->in_history, 0, sizeof stats->in_history);
     memset(stats->elapsed_history, 0, sizeof stats->elapsed_history);
-    read_number("net_hidden", &stats->hidden);
-    read_number("net_max_in", &stats->max_in);
-    read_number("net_max_out", &stats->max_out);
+    // A key deleted at a reload is back at its default.
+    stats->hidden = config_get_uint(&g_config, "net_hidden", 0);
+    stats->max_in = config_get_uint(&g_config, "net_max_in", NET_DEFAULT_MAX);
+    stats->max_out = config_get_uint(&g_config, "net_max_out", NET_DEFAULT_MAX);
     if (!stats->max_in)
         stats->max_in = NET_DEFAULT_MAX;
     if (!stats->max_out)

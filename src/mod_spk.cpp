@@ -355,6 +355,8 @@ static void read_setup(const char *key, uint32_t default_value, uint32_t *value)
         *value = default_value;
     else if (named)
         *value = (uint32_t)named;
+    else
+        config_note_bad_value(&g_config, key, "not a speaker set-up");
 }
 
 void spk_configure(SpkModule *spk)

@@ -40,8 +40,7 @@ uint32_t stw_lap_mode(int variant, uint32_t lap_default)
 
 void stw_configure(StopwatchModule *stw)
 {
-    const char *laps = config_get(&g_config, "stopwatch_laps");
-    stw->lap_default = laps ? (uint32_t)strtoul(laps, 0, 10) : 0;
+    stw->lap_default = config_get_uint(&g_config, "stopwatch_laps", 0);
     for (int i = 0; i < SLOT_COUNT; i++) {
         stw->lap_mode[i] = stw_lap_mode(slot_variant(&g_slots[i], stw->code), stw->lap_default);
         if (!stw->lap_mode[i] && stw->state[i] == STW_LAP_SHOWN)

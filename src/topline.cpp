@@ -47,10 +47,8 @@ void topline_configure(TopLine *topline)
     copy_cut(topline->time_format, TOPLINE_PICTURE_CHARS, value ? value : "HH:mm:ss");
     value = config_get(&g_config, "email_address");
     copy_cut(topline->email_address, TOPLINE_ADDRESS_CHARS, value ? value : "");
-    value = config_get(&g_config, "email_days");
-    topline->email_days = value ? (int)strtoul(value, 0, 10) : 7;
-    value = config_get(&g_config, "email_interval");
-    topline->email_interval = value ? (int)strtoul(value, 0, 10) : 10;
+    topline->email_days = (int)config_get_uint(&g_config, "email_days", 7);
+    topline->email_interval = (int)config_get_uint(&g_config, "email_interval", 10);
 }
 
 static void look_up_unread_mail_count(TopLine *topline)

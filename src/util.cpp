@@ -192,20 +192,18 @@ static void write_error_line(FILE *file, const char *source_file, int line, DWOR
     fputs("\n", file);
 }
 
-void log_error(const char *source_file, int line, DWORD error_code, const char *format, ...)
+static void write_error(const char *source_file, int line, DWORD error_code, int filtered, const char *format,
+                        va_list args)
 {
     char message[1024];
-    va_list args;
-    va_start(args, format);
     vsnprintf(message, sizeof message, format, args);
-    va_end(args);
     message[sizeof message - 1] = 0; // the C runtime's form leaves a full buffer unterminated
     blank_control_bytes(message);
 
     AcquireSRWLockExclusive(&log_lock);
     uint32_t unwritten = 0;
     char path[MAX_PATH];
-    if (failure_due(source_file, line, error_code, message, &unwritten) &&
+    if ((!filtered || failure_due(source_file, line, error_code, message, &unwritten)) &&
         log_file_path(path, sizeof path, "errors.txt")) {
         log_file_bound(path);
         if (FILE *file = fopen(path, "at")) {
@@ -214,6 +212,22 @@ void log_error(const char *source_file, int line, DWORD error_code, const char *
         }
     }
     ReleaseSRWLockExclusive(&log_lock);
+}
+
+void log_error(const char *source_file, int line, DWORD error_code, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    write_error(source_file, line, error_code, 1, format, args);
+    va_end(args);
+}
+
+void log_error_unfiltered(const char *source_file, int line, DWORD error_code, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    write_error(source_file, line, error_code, 0, format, args);
+    va_end(args);
 }
 
 void log_forget_repeats(void)

@@ -14,6 +14,9 @@ int log_system(const char *format, ...);
 // (source file, line, code and message) is written once, then at most once an
 // hour, with " | N more times since it was last written".
 void log_error(const char *source_file, int line, DWORD error_code, const char *format, ...);
+// The same, written every time: for lines that only the user's own actions
+// bring (mistakes in an edited settings file), never in a loop.
+void log_error_unfiltered(const char *source_file, int line, DWORD error_code, const char *format, ...);
 // Forgets which failures were written (tests).
 void log_forget_repeats(void);
 

@@ -11,6 +11,7 @@
 namespace {
 
 typedef std::vector<std::pair<std::string, std::string>> Pairs;
+std::vector<int> g_lines; // the line of each pair
 
 // The pairs the parser hands out, in order. text may hold zero bytes.
 Pairs parse_pairs(const std::string &text)
@@ -18,8 +19,10 @@ Pairs parse_pairs(const std::string &text)
     std::vector<char> buffer(text.begin(), text.end());
     buffer.push_back(0);
     Pairs pairs;
-    auto collect = [](void *context, const char *key, const char *value) {
+    g_lines.clear();
+    auto collect = [](void *context, const char *key, const char *value, int line) {
         static_cast<Pairs *>(context)->emplace_back(key, value);
+        g_lines.push_back(line);
         return 1;
     };
     const int count = config_parse_text(buffer.data(), collect, &pairs);
@@ -44,6 +47,11 @@ TEST(ConfigSyntax, LinesReadAsKeyAndValue)
     };
     for (const auto &c : cases)
         EXPECT_EQ(parse_pairs(c.text), c.expected) << c.text;
+    // lines as an editor counts them, for the settings mistakes reported
+    parse_pairs("a 1\r# c\rb 2 # x\r");
+    EXPECT_EQ(g_lines, (std::vector<int>{1, 3}));
+    parse_pairs("\n\r\n  a 1  \r\r\n\t# c\n\n\tb 2 # x   \r\n\r\n");
+    EXPECT_EQ(g_lines, (std::vector<int>{3, 7}));
 }
 
 // Keys compare without regard to ASCII letter case; a value that differs

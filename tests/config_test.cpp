@@ -7,6 +7,7 @@
 #include <fstream>
 #include <string>
 
+#include "app.h"
 #include "config.h"
 #include "lcd.h"
 #include "log_files.h"
@@ -162,6 +163,48 @@ TEST_F(ConfigFiles, UnicodeFilesReadLikeAnsiOnes)
             EXPECT_EQ(value("name"), "K\xF6ln \x80");
         }
     }
+}
+
+// Mistakes in a file someone edited by hand come back with their place: a
+// misspelt key, a number with a unit, includes that are missing, that loop
+// back or are far too big. The values are still read as before.
+TEST_F(ConfigFiles, MistakesAreReportedWithTheirLine)
+{
+    write("cwd\\pixwick.txt", "# settings\nlinger 100ms\ncpumem_intervall 3\ninclude loop.txt\n"
+                              "include big.txt\ninclude nowhere.txt\nsmall_font_name X\n");
+    write("docs\\loop.txt", "include pixwick.txt\n");
+    write("docs\\big.txt", std::string(2 * 1024 * 1024, '#'));
+    ASSERT_GT(config_load_file(&config, "pixwick.txt", 1), 0);
+    config_get(&config, "small_font_name"); // a key some part reads
+    const AppClock saved = app_clock;
+    app_clock = [] { return (uint32_t)1000; };
+    EXPECT_EQ(config_get_uint(&config, "linger", 500), 100u);
+    const int before = count_occurrences(read_binary_file(log_path("errors.txt")), "pixwick.txt(");
+    EXPECT_EQ(config_report_problems(&config), 5);
+    app_clock = saved;
+    for (const char *line : {"pixwick.txt(2): linger '100ms': not a whole number",
+                             "pixwick.txt(3): 'cpumem_intervall' is no setting of this program",
+                             "loop.txt(1): include 'pixwick.txt' is read already",
+                             "pixwick.txt(5): include 'big.txt' is larger than 1 MB: not read",
+                             "pixwick.txt(6): include 'nowhere.txt' not found"})
+        EXPECT_NE(log_line_with("errors.txt", line), "") << line;
+    EXPECT_EQ(count_occurrences(read_binary_file(log_path("errors.txt")), "pixwick.txt(") - before, 4);
+    EXPECT_EQ(count_popups("Settings: 5 problems, see errors.txt", 21, 5000), 1);
+    EXPECT_EQ(config_report_problems(&config), 1) << "unknown keys are found again; noted ones were written";
+}
+
+// A settings file of 1 MB with a key on every line keeps 500 keys and says so.
+TEST_F(ConfigFiles, HugeFilesNeitherHangNorFillTheStore)
+{
+    std::string text;
+    for (int n = 0; text.size() < 1000 * 1000; n++)
+        text += "key" + std::to_string(n) + " 1\n";
+    write("cwd\\pixwick.txt", text);
+    const DWORD start = GetTickCount();
+    ASSERT_GT(config_load_file(&config, "pixwick.txt", 1), 0);
+    EXPECT_LT(GetTickCount() - start, 3000u);
+    EXPECT_EQ(value("key499") + value("key500"), "1<missing>");
+    EXPECT_NE(config.problems[0], std::string()) << "more than 500 settings";
 }
 
 // A settings file without any setting warns like a missing one, and is

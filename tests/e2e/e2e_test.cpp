@@ -69,16 +69,24 @@ TEST_F(E2E, FramesAtTenPerSecondWithTopLineSlideInLogAndOneCopy)
 
 TEST_F(E2E, ConfigurationEditsAndLcdManagerFailures)
 {
-    write_config("slot_0 CLK\nconfig_refresh 10\n");
+    // the starter settings: every key in them is one the program reads
+    std::string starter = read_binary_file(std::string(PIXWICK_GOLDEN_DIR) + "/../../data/pixwick.txt");
+    ASSERT_GT(starter.size(), 1000u);
+    write_config(starter + "\nslot_0 CLK\nconfig_refresh 10\n");
+    auto mistakes = [] { return count_occurrences(read_binary_file(log_path("errors.txt")), "src/config("); };
+    const int mistakes_before = mistakes();
     ASSERT_TRUE(start_lcdmon());
     HANDLE program = start_pixwick();
     ASSERT_NE(program, nullptr);
     ASSERT_TRUE(wait_frames(25, 20000));
+    EXPECT_EQ(mistakes(), mistakes_before) << read_binary_file(log_path("errors.txt")).substr(0, 2000);
 
     size_t before = frame_count();
-    write_config("slot_0 STW\nslot_3 CPU+\ndate_format 'E2E' yyyy\nconfig_refresh 10\n");
-    ASSERT_TRUE(wait_frames(before + 25, 10000));
+    write_config("slot_0 STW\nslot_3 CPU+\ndate_format 'E2E' yyyy\nconfig_refresh 10\ncpumem_intervall 3\n");
+    ASSERT_TRUE(wait_frames(before + 60, 12000));
     std::vector<Frame> list = frames();
+    EXPECT_GE(find_popup(list, before, "Settings: 1 problems, see errors.txt"), 0) << "a misspelt key";
+    EXPECT_NE(log_line_with("errors.txt", "pixwick.txt(5): 'cpumem_intervall' is no setting of this program"), "");
     int updated = find_popup(list, before, "Configuration updated");
     ASSERT_GE(updated, 0) << "no 'Configuration updated' pop-up";
     EXPECT_LE(updated - (int)before, 15) << "picked up within the refresh period";
