@@ -58,7 +58,7 @@ static const char SOURCE[] = "src/mod_ts2";
 static const char LIBRARY_NAME[] = "TSRemote.dll";
 
 enum {
-    WINDOW_CHECK_MS = 100,
+    WINDOW_CHECK_MS = 1000, // a page that changes once a second needs no quicker look
     LOAD_PAUSE_MS = 900,
     ERROR_PAUSE_MS = 900,
     LOOP_MS = 10,
@@ -296,7 +296,10 @@ static DWORD WINAPI worker_main(void *argument)
 {
     Ts2Worker *w = (Ts2Worker *)argument;
     while (!stopped(w)) {
-        if (!ts2_window()) {
+        const LONG seen = ts2_window() != 0;
+        if (!stopped(w))
+            InterlockedExchange(&w->module->window_seen, seen);
+        if (!seen) {
             pause(w, WINDOW_CHECK_MS);
             continue;
         }
@@ -437,7 +440,9 @@ void ts2_poll(Ts2Module *ts2)
 {
     ts2->member_line[0] = 0;
     ts2->self_talking = 0;
-    if (!ts2_window() || !ts2->library_ready)
+    if (second_tick) // also when the worker is stuck in a call
+        InterlockedExchange(&ts2->window_seen, ts2_window() != 0);
+    if (!ts2->window_seen || !ts2->library_ready)
         return;
     if ((int32_t)(app_now_ms() - ((uint32_t)ts2->last_update + WORKER_TIMEOUT_MS)) > 0) {
         log_error(SOURCE, __LINE__, GetLastError(), "TS2 thread timeout -- restarting");
@@ -499,7 +504,7 @@ static void draw_counts(Slot *slot, const Ts2State *state)
 // Draws from this tick's copy of the published snapshot: render never waits.
 int ts2_render(Ts2Module *ts2, int s)
 {
-    if (s < 0 || s >= SLOT_COUNT || !ts2_window())
+    if (s < 0 || s >= SLOT_COUNT || !ts2->window_seen)
         return 0;
     Slot *slot = &g_slots[s];
     slot_draw_frame(slot, ts2->code);
@@ -539,6 +544,7 @@ void ts2_start(Ts2Module *ts2)
     }
     ts2->worker_thread = INVALID_HANDLE_VALUE;
     ts2->stop_flag = 0;
+    ts2->window_seen = 0;
     ts2_restart(ts2);
 }
 

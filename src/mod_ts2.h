@@ -72,6 +72,9 @@ struct Ts2Module {
     volatile LONG connection;      // Ts2Connection; CONNECTED only together with published data
     volatile LONG last_update;     // app_now_ms() of the last completed query
     volatile LONG toggle_requests; // render adds, the worker resets after one toggle
+    // Whether a TeamSpeak 2 window exists, as the worker saw it at its last
+    // look (and poll on second ticks): render and poll never look themselves.
+    volatile LONG window_seen;
 
     // The worker's generation: bumped by restart and stop under cycle_lock,
     // which a worker holds whenever it writes the fields above.

@@ -51,7 +51,7 @@ HANDLE g_tun_mutex;
 static char last_title[TUN_TITLE_BYTES]; // the title poll announced last (main thread)
 
 enum {
-    WINDOW_CHECK_MS = 100,
+    WINDOW_CHECK_MS = 1000, // iTunes is looked for once a second, as the page changes
     CONNECT_ATTEMPTS = 10,
     CONNECT_RETRY_MS = 1000,
     INCOMPATIBLE_RETRY_MS = 1000,
