@@ -395,6 +395,16 @@ void ts2_restart(Ts2Module *ts2)
 
 // ---- Poll -------------------------------------------------------------------------
 
+// TeamSpeak 2 names are in the system code page; pop-ups and the ticker
+// draw UTF-8 (as TeamSpeak 3 names come).
+static void to_utf8(char text[TS2_TEXT_BYTES])
+{
+    wchar_t wide[TS2_TEXT_BYTES];
+    int units = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, TS2_TEXT_BYTES);
+    if (units <= 0 || !WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, TS2_TEXT_BYTES, 0, 0))
+        text[0] = 0;
+}
+
 static int take_snapshot(Ts2Module *ts2)
 {
     DWORD got = WaitForSingleObject(ts2->mutex, SNAPSHOT_WAIT_MS);
@@ -402,6 +412,10 @@ static int take_snapshot(Ts2Module *ts2)
         return 0;
     ts2_decode((const uint8_t *)&ts2->published, sizeof ts2->published, &ts2->shown);
     ReleaseMutex(ts2->mutex);
+    to_utf8(ts2->shown.server);
+    to_utf8(ts2->shown.channel);
+    for (int i = 0; i < ts2->shown.player_count; i++)
+        to_utf8(ts2->shown.players[i].nick);
     return 1;
 }
 

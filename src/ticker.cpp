@@ -1,6 +1,6 @@
 // Event ticker: live labels (such as who is talking) drawn as inverted boxes
 // from the right edge over the band. A label stays `linger` ms after the last
-// ticker_add with its text.
+// ticker_add with its text. Labels are UTF-8, like pop-up texts.
 //
 //          L-2 L-1 L ........ R-1 R
 //   row 7   .   .  ############## .     # lit, . dark; the label's text is
@@ -92,7 +92,7 @@ static void draw_border(uint8_t *frame, int x)
 static void draw_box(Lcd *lcd, int right, int left, int width, const char *text)
 {
     draw_border(lcd->frame, right);
-    lcd_text(lcd, TXT_LARGE | TXT_INVERT | TXT_OPAQUE, left, BOX_TOP, text);
+    lcd_text_utf8(lcd, TXT_LARGE | TXT_INVERT | TXT_OPAQUE, left, BOX_TOP, text);
     draw_border(lcd->frame, left - 1);
     for (int x = left; x < left + width; x++)
         frame_put(lcd->frame, x, BOX_BOTTOM, 255);
@@ -113,7 +113,7 @@ void ticker_render(EventTicker *ticker)
         }
         if (!g_lcd.frame)
             continue; // no surface: labels still expire, nothing is drawn
-        int width = lcd_text(&g_lcd, TXT_LARGE | TXT_MEASURE, 0, 0, ticker->labels[i]);
+        int width = lcd_text_utf8(&g_lcd, TXT_LARGE | TXT_MEASURE, 0, 0, ticker->labels[i]);
         int left = right - width;
         if (left < MIN_TEXT_LEFT)
             continue; // does not fit; a shorter label further on still may

@@ -114,6 +114,9 @@ enum {
     TS2_MAX_PLAYERS = 128,
     TS2_MAX_SPEAKERS = 8,
     TS2_NAME_BYTES = 30,
+    // The library's texts are in the system code page; the program turns them
+    // into UTF-8, which takes up to three bytes a character.
+    TS2_TEXT_BYTES = 3 * TS2_NAME_BYTES + 1,
     TS2_SERVER_NAME = 0,
     TS2_SERVER_PLAYERS = 478,
     TS2_PLAYER_ID = 0,
@@ -148,16 +151,16 @@ struct Ts2Player {
     int32_t id;
     int32_t channel;
     uint32_t flags;
-    char nick[TS2_NAME_BYTES + 1];
+    char nick[TS2_TEXT_BYTES];
 };
 
 struct Ts2State {
-    char server[TS2_NAME_BYTES + 1];
+    char server[TS2_TEXT_BYTES];
     int32_t server_players;
     Ts2Player self;
     int32_t channel_id;
     int32_t channel_players;
-    char channel[TS2_NAME_BYTES + 1];
+    char channel[TS2_TEXT_BYTES];
     int player_count;  // 0..TS2_MAX_PLAYERS whatever the library answered
     Ts2Player players[TS2_MAX_PLAYERS];
     int speaker_count; // 0..TS2_MAX_SPEAKERS
