@@ -252,7 +252,8 @@ TEST_F(Ts2Test, PageVariants)
             EXPECT_GOLDEN_AREA("ts2_pages", g_lcd.frame, 0, 22, LCD_WIDTH, 21);
             drawn.assign(g_lcd.frame, g_lcd.frame + LCD_FRAME_BYTES);
         }
-        g_ts2.library_ready = pages[i][0], g_ts2.library_missing = 0, g_ts2.connection = pages[i][1];
+        g_ts2.window_seen = 1, g_ts2.library_ready = pages[i][0], g_ts2.library_missing = 0;
+        g_ts2.connection = pages[i][1];
         g_ts2.self_talking = pages[i][2], g_ts2.shown.server_players = pages[i][3];
         g_ts2.shown.channel_players = pages[i][4];
         EXPECT_EQ(ts2_render(&g_ts2, std::min(i, SLOT_COUNT - 1)), 1);
