@@ -1,4 +1,9 @@
 # Native build of the byte-only code, tested under ASan and UBSan.
+option(PIXWICK_FUZZ "Build the fuzz targets instead of the tests" OFF)
+if(PIXWICK_FUZZ)
+    include(${CMAKE_SOURCE_DIR}/cmake/fuzz.cmake)
+    return()
+endif()
 set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 add_compile_options(-Wall -Wextra -g -O1 ${SANITIZE})
 add_link_options(${SANITIZE})

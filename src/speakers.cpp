@@ -114,9 +114,13 @@ int endpoint_format_adjust(uint8_t *bytes, size_t size, uint32_t mask)
     if (!endpoint_format_decode(bytes, size, &format) || !endpoint_format_usable(&format))
         return 0;
     const uint32_t channels = (uint32_t)speaker_count(mask), bits = format.bits_per_sample;
+    const uint64_t block_align = (uint64_t)bits * channels / 8;
+    const uint64_t per_second = (uint64_t)(bits / 8) * channels * format.samples_per_second;
+    if (block_align > 0xFFFF || per_second > 0xFFFFFFFF) // a wrapped value would be written back as it is
+        return 0;
     put32(bytes + AT_MASK, mask);
     put16(bytes + AT_CHANNELS, channels);
-    put16(bytes + AT_BLOCK_ALIGN, bits * channels / 8);
-    put32(bytes + AT_BYTES_PER_SECOND, bits / 8 * channels * format.samples_per_second);
+    put16(bytes + AT_BLOCK_ALIGN, (uint32_t)block_align);
+    put32(bytes + AT_BYTES_PER_SECOND, (uint32_t)per_second);
     return 1;
 }

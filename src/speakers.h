@@ -61,5 +61,6 @@ int endpoint_format_decode(const uint8_t *bytes, size_t size, EndpointFormat *ou
 int endpoint_format_usable(const EndpointFormat *format);
 // Rewrites a usable format in place for `mask`: its mask, its channel count
 // (the mask's speakers), block alignment and bytes per second. 1 when it was
-// usable and is adjusted, else 0 and nothing is written.
+// usable and is adjusted, else 0 and nothing is written; a format whose new
+// alignment or rate would not fit its field is not adjusted.
 int endpoint_format_adjust(uint8_t *bytes, size_t size, uint32_t mask);
