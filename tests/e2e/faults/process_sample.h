@@ -57,10 +57,12 @@ inline std::string read_text_file(const std::string &path, size_t limit = 1 << 2
     return text;
 }
 
-// The Unix process of a program of this Wine prefix: its short name in
-// /proc/N/comm and WINEPREFIX in its environment. 0 when none is found.
+// The Unix process of a program of this Wine prefix: its name (cut to 15
+// characters) in /proc/N/comm and WINEPREFIX in its environment. 0 when none
+// is found. (Z:\proc\self would be the wineserver, which opens the files.)
 inline unsigned long unix_pid_of(const char *exe_name)
 {
+    const std::string comm = std::string(exe_name).substr(0, 15) + "\n";
     char prefix[MAX_PATH] = "";
     if (!GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix))
         return 0;
@@ -74,7 +76,7 @@ inline unsigned long unix_pid_of(const char *exe_name)
         if (!n || *end)
             continue;
         std::string dir = std::string("Z:\\proc\\") + found.cFileName;
-        if (read_text_file(dir + "\\comm") == std::string(exe_name) + "\n" &&
+        if (read_text_file(dir + "\\comm") == comm &&
             read_text_file(dir + "\\environ").find(wanted_env) != std::string::npos)
             pid = n;
     }
@@ -137,7 +139,7 @@ inline double committed_private_mb(HANDLE process)
 inline double unix_anon_mb(unsigned long unix_pid)
 {
     std::string status = sample_detail::read_text_file("Z:\\proc\\" + std::to_string(unix_pid) + "\\status");
-    size_t at = unix_pid ? status.find("RssAnon:") : std::string::npos;
+    size_t at = status.find("RssAnon:");
     return at == std::string::npos ? -1 : strtod(status.c_str() + at + 8, 0) / 1024;
 }
 
@@ -153,6 +155,6 @@ inline ProcessSample sample_process(HANDLE process, const char *exe_name)
     s.handles = handle_count(pid);
     s.threads = thread_count(pid);
     s.private_mb = committed_private_mb(process);
-    s.anon_mb = unix_anon_mb(unix_pid);
+    s.anon_mb = unix_pid ? unix_anon_mb(unix_pid) : -1;
     return s;
 }
