@@ -3,12 +3,12 @@
 // end-to-end fixture (the program, the LCD Manager stand-in, its frame log).
 //
 // What is watched from outside:
-// - the heartbeat: every frame the display accepts and every change of the
-//   test window's title is a beat. While no frame gets through, the program
-//   sets the title on each second tick to a text that changes every 30 ticks
-//   (its name, "Your G15 is unresponsive!", "Try updating Logitech
-//   drivers."), so a title that keeps changing proves ticks go on. The longest
-//   time without a beat bounds how long the tick loop ever stood;
+// - the heartbeat: a frame the display accepts, a call of the FRAPS
+//   stand-in's library, which the program's FPS page makes on every second
+//   tick and the library logs, or a change of the test window's title (set on
+//   each second tick while frames fail, to a text that changes every 30
+//   ticks) is a beat. The longest time without a beat bounds how long the
+//   tick loop ever stood, also while no frame reaches the display;
 // - the process's handles, private bytes, threads and anonymous memory
 //   (process_sample.h);
 // - pixwick.txt, which the program must never write, and the well-formed
@@ -33,9 +33,10 @@ using namespace e2e;
 
 enum {
     RECOVERY_MS = 3000,       // frames again after the LCD Manager is back
-    // Without frames the title first changes once 20 ticks failed, then every
-    // 30 ticks: about 5 s at most; the rest is for a loaded machine.
-    HEARTBEAT_GAP_MS = 7000,
+    // With the FRAPS stand-in running the program writes its log every second
+    // tick; the rest is for a loaded machine. (The title alone changes only
+    // every 30 ticks once 20 have failed: up to 7 s without a beat.)
+    HEARTBEAT_GAP_MS = 3000,
     FRAME_GAP_MS = 1500,      // between frames while only a module's stand-in fails
     SHOWN_WAIT_MS = 20000,    // a page follows its stand-in; a hung window counts after 5 s
     RECOVERY_WAIT_MS = 15000, // how long a recovery is waited for before it counts as lost
@@ -53,13 +54,16 @@ inline long env_number(const char *name, long fallback)
 
 // ---- Heartbeat -----------------------------------------------------------------
 
+// A beat: a file the program writes grew (the frame log; the FRAPS stand-in's
+// log, where the program's FPS page notes its call on every second tick), or
+// the title of its window changed.
 class Heartbeat {
 public:
     ~Heartbeat() { stop(); }
 
-    void start(const std::string &frame_log, HWND program_window)
+    void start(const std::vector<std::string> &grown_files, HWND program_window)
     {
-        log_path = frame_log;
+        files = grown_files;
         window = program_window;
         InitializeCriticalSection(&lock);
         last_us = lcdmon_now_us();
@@ -77,8 +81,8 @@ public:
         DeleteCriticalSection(&lock);
     }
 
-    // The longest time without a beat since the last reset, in ms, counting
-    // the time since the last beat.
+    // The longest time without a beat since the start, in ms, counting the
+    // time since the last beat.
     double max_gap_ms()
     {
         EnterCriticalSection(&lock);
@@ -87,16 +91,9 @@ public:
         return (double)gap / 1000;
     }
     int title_changes() { return (int)InterlockedCompareExchange(&changes, 0, 0); }
-    void reset_gap()
-    {
-        EnterCriticalSection(&lock);
-        max_gap_us = 0;
-        last_us = lcdmon_now_us();
-        LeaveCriticalSection(&lock);
-    }
 
 private:
-    std::string log_path;
+    std::vector<std::string> files;
     HWND window = 0;
     HANDLE thread = 0;
     volatile LONG stopping = 0, changes = 0;
@@ -112,24 +109,34 @@ private:
         LeaveCriticalSection(&lock);
     }
 
+    static uint64_t size_of(const std::string &path)
+    {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)
+                   ? ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow
+                   : 0;
+    }
+
     static DWORD WINAPI run(void *self)
     {
         Heartbeat *h = (Heartbeat *)self;
-        uint64_t frame_bytes = 0;
-        std::string title;
+        std::vector<uint64_t> sizes(h->files.size());
+        std::string title = title_of(h->window);
         while (!InterlockedCompareExchange(&h->stopping, 0, 0)) {
-            WIN32_FILE_ATTRIBUTE_DATA data;
-            uint64_t size = GetFileAttributesExA(h->log_path.c_str(), GetFileExInfoStandard, &data)
-                                ? ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow
-                                : 0;
+            bool grown = false;
+            for (size_t k = 0; k < h->files.size(); k++) {
+                uint64_t size = size_of(h->files[k]);
+                grown |= size > sizes[k];
+                sizes[k] = size;
+            }
             // The title of another process's window comes from the window
             // manager without a message, so a busy program cannot hold this up.
             std::string now_title = title_of(h->window);
-            if (size > frame_bytes || now_title != title)
-                h->beat();
-            if (now_title != title && !title.empty())
+            if (now_title != title)
                 InterlockedIncrement(&h->changes);
-            frame_bytes = size, title = now_title;
+            if (grown || now_title != title)
+                h->beat();
+            title = now_title;
             Sleep(BEAT_POLL_MS);
         }
         return 0;
@@ -151,7 +158,10 @@ protected:
     std::vector<SeriesPoint> series;
     std::string settings_written;
     FILETIME settings_time = {};
+    size_t errors_before = 0;                // errors.txt's size when the program started
+    std::vector<std::string> expected_errors; // failures this run caused, each to be in errors.txt
     std::vector<std::unique_ptr<StandInProcess>> standins; // ended by TearDown at the latest
+    std::string witness_log;                                // the FRAPS stand-in's, when it is a witness
 
     void SetUp() override
     {
@@ -190,13 +200,26 @@ protected:
     void start_program(const std::string &settings)
     {
         write_settings(settings);
+        errors_before = read_binary_file(log_path("errors.txt")).size();
         ASSERT_TRUE(start_display());
         ASSERT_NE(program = start_pixwick(), nullptr);
         ASSERT_TRUE(wait_frames(SETTLE_FRAMES, 30000)) << "frames: " << frame_count();
         // The main window; the FPS page makes short-lived ones of the same class.
         HWND window = FindWindowA(WINDOW_CLASS, NAME);
         ASSERT_NE(window, nullptr);
-        heartbeat.start(frame_log, window);
+        std::vector<std::string> grown{frame_log};
+        if (!witness_log.empty())
+            grown.push_back(witness_log);
+        heartbeat.start(grown, window);
+    }
+
+    // The FRAPS stand-in, whose log the program's FPS page writes every second
+    // tick, as a second witness of the tick loop.
+    void start_tick_witness(const StandIn &fraps)
+    {
+        StandInProcess &s = add_standin(fraps);
+        ASSERT_TRUE(s.start());
+        witness_log = s.log_path();
     }
 
     // pixwick.txt as this run writes it; the program itself never does.
@@ -341,8 +364,13 @@ protected:
 
     void expect_heartbeat()
     {
+        if (!witness_log.empty()) {
+            EXPECT_NE(read_binary_file(witness_log).find("FrapsSharedData pid " + std::to_string(GetProcessId(program))),
+                      std::string::npos)
+                << "the program does not write the witness";
+        }
         double gap = heartbeat.max_gap_ms();
-        printf("longest time without a frame or a title change: %.0f ms (%d title changes)\n", gap,
+        printf("longest time without a beat (frame, FRAPS call, title change): %.0f ms (%d title changes)\n", gap,
                heartbeat.title_changes());
         EXPECT_LE(gap, HEARTBEAT_GAP_MS) << "the tick loop stood";
     }
@@ -359,6 +387,12 @@ protected:
         EXPECT_EQ(CompareFileTime(&data.ftLastWriteTime, &settings_time), 0) << "pixwick.txt was written";
         expect_whole_lines("system.txt", system_line);
         expect_whole_lines("errors.txt", error_line);
+        EXPECT_EQ(read_binary_file(log_path("system.txt")).rfind("Starting " + std::string(NAME), 0), 0u)
+            << "system.txt lost its start";
+        std::string errors = read_binary_file(log_path("errors.txt"));
+        errors.erase(0, errors.size() >= errors_before ? errors_before : 0); // unless it was cut to its tail
+        for (const std::string &e : expected_errors)
+            EXPECT_NE(errors.find(e), std::string::npos) << "not in errors.txt: " << e;
     }
 
     // Text, tabs and UTF-8; no other control byte, no stray line end.

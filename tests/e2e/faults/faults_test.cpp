@@ -14,6 +14,7 @@ namespace {
 
 const char LCD_SETTINGS[] = "slot_0 STW\nslot_1 CLK\nslot_2 CPU\nslot_3 CLK+\nanimate_start 0\nconfig_refresh 10\n";
 const DWORD HOLD_MIN_MS = 3000, HOLD_MAX_MS = 9000; // how long a fault lasts
+const char HUNG_LOGGED[] = "src/lcd(368) | LCD not responding - restarting update thread";
 const DWORD STANDIN_HANG_MIN_MS = 4000, STANDIN_HANG_MAX_MS = 12000; // past GPU-Z's ten busy seconds
 
 class Faults;
@@ -21,6 +22,7 @@ struct LcdFault {
     const char *name;
     bool (*inject)(Faults *);
     bool (*recover)(Faults *);
+    const char *logged; // what errors.txt gets, once for the run
 };
 
 class Faults : public FaultRun {
@@ -30,14 +32,17 @@ protected:
     static const std::vector<LcdFault> &lcd_faults()
     {
         static const std::vector<LcdFault> table = {
-            {"killed", [](Faults *r) { return r->lcdmon.kill(), true; }, [](Faults *r) { return r->start_display(); }},
-            {"quit", [](Faults *r) { return r->lcdmon.stop(), true; }, [](Faults *r) { return r->start_display(); }},
-            {"hung in an update", [](Faults *) { return command("hang on"); }, [](Faults *) { return command("hang off"); }},
+            {"killed", [](Faults *r) { return r->lcdmon.kill(), true; }, [](Faults *r) { return r->start_display(); },
+             0},
+            {"quit", [](Faults *r) { return r->lcdmon.stop(), true; }, [](Faults *r) { return r->start_display(); }, 0},
+            {"hung in an update", [](Faults *) { return command("hang on"); }, [](Faults *) { return command("hang off"); },
+             HUNG_LOGGED},
             {"hung, then killed", [](Faults *) { return command("hang on"); },
-             [](Faults *r) { return r->lcdmon.kill(), r->start_display(); }},
+             [](Faults *r) { return r->lcdmon.kill(), r->start_display(); }, HUNG_LOGGED},
             {"refusing connections", [](Faults *) { return command("refuse 1722") && command("drop all"); },
-             [](Faults *) { return command("refuse 0"); }},
-            {"failing updates", [](Faults *) { return command("fail 31"); }, [](Faults *) { return command("fail 0"); }},
+             [](Faults *) { return command("refuse 0"); }, 0},
+            {"failing updates", [](Faults *) { return command("fail 31"); }, [](Faults *) { return command("fail 0"); },
+             "src/lcd_thread(241) | LCD error 'General failure.' (1f)"},
         };
         return table;
     }
@@ -97,6 +102,7 @@ protected:
 TEST_F(Faults, LcdManagerKilledHungRefusedAndRestarted)
 {
     const long cycles = env_number("PIXWICK_FAULT_CYCLES", (long)lcd_faults().size());
+    start_tick_witness(module_standin("fraps"));
     start_program(LCD_SETTINGS);
     std::vector<double> recoveries;
     int cycle = 0;
@@ -108,6 +114,8 @@ TEST_F(Faults, LcdManagerKilledHungRefusedAndRestarted)
         const int64_t injected = lcdmon_now_us();
         const int titles = heartbeat.title_changes();
         ASSERT_TRUE(fault.inject(this));
+        if (fault.logged && std::find(expected_errors.begin(), expected_errors.end(), fault.logged) == expected_errors.end())
+            expected_errors.push_back(fault.logged);
         Sleep(hold); // the fault lasts this long
         EXPECT_EQ(later_than(frame_times(from), injected + 1500000).size(), 0u) << "frames got through the fault";
         ASSERT_TRUE(fault.recover(this));

@@ -52,4 +52,12 @@ inline const std::vector<StandIn> &module_standins()
     return rows;
 }
 
+inline const StandIn &module_standin(const char *name)
+{
+    for (const StandIn &s : module_standins())
+        if (strcmp(s.name, name) == 0)
+            return s;
+    abort();
+}
+
 } // namespace faults

@@ -142,6 +142,8 @@ public:
         process = PROCESS_INFORMATION{};
     }
 
+    std::string log_path() const { return work + "\\" + kind.name + ".log"; }
+
     const StandIn &kind;
 
 private:
@@ -149,7 +151,6 @@ private:
     HANDLE input = 0;
     PROCESS_INFORMATION process = {};
 
-    std::string log_path() const { return work + "\\" + kind.name + ".log"; }
     std::string script_path() const { return work + "\\" + kind.name + ".script"; }
     bool write_script(const char *script)
     {
