@@ -141,7 +141,8 @@ TEST_F(Soak, EveryStandInChangesStateContinuously)
     }
     take_sample("started");
     const DWORD run_start = GetTickCount();
-    for (int cycle = 1; GetTickCount() - run_start + cycle_ms / 2 < run_ms; cycle++) {
+    int cycles = 0;
+    for (int cycle = 1; GetTickCount() - run_start + cycle_ms / 2 < run_ms; cycles = cycle++) {
         SCOPED_TRACE(testing::Message() << "cycle " << cycle);
         const DWORD cycle_start = GetTickCount();
         write_settings(SETTINGS[cycle % 3]);
@@ -178,6 +179,8 @@ TEST_F(Soak, EveryStandInChangesStateContinuously)
         take_sample(std::to_string((GetTickCount() - run_start) / 1000) + " s: " + done + ", " +
                     std::to_string(changes) + " changes");
     }
+    EXPECT_GE(count_occurrences(read_binary_file(log_path("system.txt")), "Reading configuration file"), cycles)
+        << "settings edits not taken";
     print_series();
     expect_flat(std::max<size_t>(1, series.size() / 6));
     expect_heartbeat();

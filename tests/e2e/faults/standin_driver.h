@@ -17,6 +17,15 @@
 
 namespace faults {
 
+// Every thread of the process stops (on) or goes on (off).
+inline bool suspend_process(HANDLE process, bool on)
+{
+    typedef LONG(WINAPI * ProcessFn)(HANDLE);
+    ProcessFn call =
+        (ProcessFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), on ? "NtSuspendProcess" : "NtResumeProcess");
+    return process && call && call(process) == 0;
+}
+
 struct Page {
     int slot;
     const char *label; // the page's code, drawn in its label bar
@@ -105,14 +114,7 @@ public:
         return ended;
     }
 
-    // Every thread of the process stops (on) or goes on (off).
-    bool suspend(bool on)
-    {
-        typedef LONG(WINAPI * ProcessFn)(HANDLE);
-        ProcessFn call = (ProcessFn)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"),
-                                                           on ? "NtSuspendProcess" : "NtResumeProcess");
-        return process.hProcess && call && call(process.hProcess) == 0;
-    }
+    bool suspend(bool on) { return suspend_process(process.hProcess, on); }
 
     bool running() const { return process.hProcess && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT; }
 
@@ -143,6 +145,11 @@ public:
     }
 
     std::string log_path() const { return work + "\\" + kind.name + ".log"; }
+    void delete_files() const
+    {
+        DeleteFileA(log_path().c_str());
+        DeleteFileA(script_path().c_str());
+    }
 
     const StandIn &kind;
 
