@@ -19,6 +19,7 @@
 #pragma once
 #include "../e2e_fixture.h"
 
+#include <fstream>
 #include <memory>
 #include <random>
 #include <regex>
@@ -43,6 +44,11 @@ enum {
     SETTLE_FRAMES = 10,       // frames after a recovery before the process is sampled
     BEAT_POLL_MS = 20,
 };
+// What a run may leave behind between its first recovery and its last:
+// nothing per fault, but a handle or thread of a call in flight, or a heap
+// that grew by a page or two, can be caught at either end.
+const long MARGIN_HANDLES = 5, MARGIN_THREADS = 1;
+const double MARGIN_PRIVATE_MB = 1.0, MARGIN_ANON_MB = 2.0;
 
 const int ROW_TOP = 22, COLUMNS[SLOT_COUNT] = {0, 40, 81, 121};
 
@@ -242,39 +248,21 @@ protected:
     std::vector<int64_t> frame_times(size_t from)
     {
         std::vector<int64_t> times;
-        HANDLE file = CreateFileA(frame_log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  0, OPEN_EXISTING, 0, 0);
-        LARGE_INTEGER at;
-        at.QuadPart = (LONGLONG)(from * LCDMON_LOG_RECORD_BYTES);
-        for (BOOL ok = file != INVALID_HANDLE_VALUE && SetFilePointerEx(file, at, 0, FILE_BEGIN); ok;) {
-            int64_t us;
-            DWORD got = 0;
-            ok = ReadFile(file, &us, 8, &got, 0) && got == 8;
-            LARGE_INTEGER skip;
-            skip.QuadPart = LCD_FRAME_BYTES;
-            if (ok && (ok = SetFilePointerEx(file, skip, 0, FILE_CURRENT)) != 0)
-                times.push_back(us);
-        }
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
+        std::ifstream file(frame_log, std::ios::binary);
+        file.seekg((std::streamoff)(from * LCDMON_LOG_RECORD_BYTES));
+        int64_t us;
+        while (file.read((char *)&us, 8) && file.seekg(LCD_FRAME_BYTES, std::ios::cur))
+            times.push_back(us);
         return times;
     }
 
     bool last_frame(Picture *px)
     {
-        size_t n = frame_count();
-        std::string bytes;
-        HANDLE file = CreateFileA(frame_log.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, 0,
-                                  OPEN_EXISTING, 0, 0);
-        LARGE_INTEGER at;
-        at.QuadPart = (LONGLONG)((n ? n - 1 : 0) * LCDMON_LOG_RECORD_BYTES + 8);
+        const size_t n = frame_count();
+        std::ifstream file(frame_log, std::ios::binary);
+        file.seekg((std::streamoff)((n ? n - 1 : 0) * LCDMON_LOG_RECORD_BYTES + 8));
         px->resize(LCD_FRAME_BYTES);
-        DWORD got = 0;
-        bool ok = n && file != INVALID_HANDLE_VALUE && SetFilePointerEx(file, at, 0, FILE_BEGIN) &&
-                  ReadFile(file, px->data(), LCD_FRAME_BYTES, &got, 0) && got == LCD_FRAME_BYTES;
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-        return ok;
+        return n && file.read((char *)px->data(), LCD_FRAME_BYTES);
     }
 
     // The longest gap in ms between frames from index `from` on, counting
@@ -364,6 +352,14 @@ protected:
         line("private", [&](const ProcessSample &s) { return fixed(s.private_mb); });
         line("anonymous", [&](const ProcessSample &s) { return fixed(s.anon_mb); });
         fflush(stdout);
+    }
+
+    void expect_nothing_left_behind(const ProcessSample &first, const ProcessSample &last)
+    {
+        EXPECT_LE(last.handles, first.handles + MARGIN_HANDLES);
+        EXPECT_LE(last.threads, first.threads + MARGIN_THREADS);
+        EXPECT_LE(last.private_mb, first.private_mb + MARGIN_PRIVATE_MB);
+        EXPECT_LE(last.anon_mb, first.anon_mb + MARGIN_ANON_MB);
     }
 
     void expect_heartbeat()
