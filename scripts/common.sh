@@ -11,6 +11,7 @@ WINE=/usr/lib/wine/wine64
 PACKAGES="cmake ninja-build clang libclang-rt-14-dev googletest
  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix
  mingw-w64-tools wine64 wine fonts-dejavu-core dpkg-dev xvfb xauth wine64-tools"
+PACKAGES="$PACKAGES python3" # scripts/release writes the zips with it
 
 log() { printf '== %s\n' "$*" >&2; }
 
