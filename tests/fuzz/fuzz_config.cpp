@@ -17,8 +17,13 @@ namespace {
 
 enum { MAX_FILES = 4 }; // CONFIG_MAX_FILES
 
+struct FileLines {
+    int last, count;
+};
+
 struct Store {
     std::vector<std::string> parts;
+    std::vector<FileLines> reading; // the file being read, and those that included it
     std::vector<bool> read;
     int files = 0;
     ConfigEntry *entries = nullptr;
@@ -44,9 +49,22 @@ std::string text_of(const std::string &bytes)
 
 int load(Store *store, const char *name);
 
-int store_pair(void *context, const char *key, const char *value)
+// As an editor counts them: CR LF, LF and a lone CR each end a line.
+int lines_of(const std::string &text)
+{
+    int lines = 1;
+    for (size_t i = 0; i < text.size() && text[i]; i++)
+        if (text[i] == '\n' || (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n')))
+            lines++;
+    return lines;
+}
+
+int store_pair(void *context, const char *key, const char *value, int line)
 {
     Store *store = (Store *)context;
+    FileLines &file = store->reading.back(); // pairs come in reading order, on the file's lines
+    FUZZ_CHECK(line > file.last && line <= file.count);
+    file.last = line;
     const size_t key_length = strlen(key), value_length = strlen(value);
     FUZZ_CHECK(key_length > 0 && key[0] != '#' && value_length > 0);
     for (const char *p = key; *p; p++)
@@ -72,7 +90,9 @@ int load(Store *store, const char *name)
     const std::string text = text_of(store->parts[part]);
     char *copy = (char *)malloc(text.size() + 1); // exact: ASan sees any read past it
     memcpy(copy, text.c_str(), text.size() + 1);
+    store->reading.push_back({0, lines_of(text)});
     const int count = config_parse_text(copy, store_pair, store);
+    store->reading.pop_back();
     free(copy);
     return count;
 }
