@@ -13,12 +13,14 @@
 // FRAPS places its library into running programs through a window hook: a
 // 32-bit process receives FRAPS32.DLL (FRAPS.DLL from old versions), a 64-bit
 // one FRAPS64.DLL. The library's export "FrapsSharedData" returns a record
-// with the current rate at offset 4. Once a second the module looks for the
-// library among the modules already in this process (it never loads it
-// itself); while FRAPS runs (its window "FRAPS fps" exists) but its library
-// is not here yet, it creates and at once destroys a hidden window, which
-// gives the hook the occasion to place it. The page shows only while the rate
-// is not 0; a rate too wide for the panel shows as "--".
+// with the current rate at offset 4. Once a second, while FRAPS runs (its
+// window "FRAPS fps" exists), the module looks for the library among the
+// modules already in this process (it never loads it itself); when it is not
+// here yet, it creates and at once destroys a hidden window, which gives the
+// hook the occasion to place it. Without FRAPS there is no rate, and the
+// library is not looked for: asking for a module by name searches the whole
+// library path on the disk. The page shows only while the rate is not 0; a
+// rate too wide for the panel shows as "--".
 #include "mod_fps.h"
 
 #include <windows.h>
@@ -68,10 +70,11 @@ static void invite_fraps(void)
 void fps_read_rate(FpsModule *fps)
 {
     fps->rate_text[0] = 0;
+    if (!FindWindowA(0, FRAPS_WINDOW))
+        return;
     HMODULE library = loaded_fraps_library();
     if (!library) {
-        if (FindWindowA(0, FRAPS_WINDOW))
-            invite_fraps();
+        invite_fraps();
         return;
     }
     FrapsSharedDataFn shared_data = (FrapsSharedDataFn)(void *)GetProcAddress(library, "FrapsSharedData");
