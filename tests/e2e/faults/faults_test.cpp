@@ -14,7 +14,8 @@ namespace {
 
 const char LCD_SETTINGS[] = "slot_0 STW\nslot_1 CLK\nslot_2 CPU\nslot_3 CLK+\nanimate_start 0\nconfig_refresh 10\n";
 const DWORD HOLD_MIN_MS = 500, HOLD_MAX_MS = 9000; // how long a fault lasts
-const char HUNG_LOGGED[] = "src/lcd(368) | LCD not responding - restarting update thread";
+// What errors.txt gets, whatever line of the source logs it.
+const char HUNG_LOGGED[] = "src/lcd\\(\\d+\\) \\| LCD not responding - restarting update thread";
 const DWORD STANDIN_HANG_MIN_MS = 4000, STANDIN_HANG_MAX_MS = 12000; // past GPU-Z's ten busy seconds
 
 class Faults;
@@ -22,7 +23,7 @@ struct LcdFault {
     const char *name;
     bool (*inject)(Faults *);
     bool (*recover)(Faults *);
-    const char *logged; // what errors.txt gets, once for the run
+    const char *logged; // a pattern of what errors.txt gets, once for the run
 };
 
 class Faults : public FaultRun {
@@ -44,7 +45,7 @@ protected:
             {"refusing connections", [](Faults *r) { return command("refuse " + r->code()) && command("drop all"); },
              [](Faults *) { return command("refuse 0"); }, 0},
             {"failing updates", [](Faults *r) { return command("fail " + r->code()); },
-             [](Faults *) { return command("fail 0"); }, "src/lcd_thread(241) | LCD error '"},
+             [](Faults *) { return command("fail 0"); }, "src/lcd_thread\\(\\d+\\) \\| LCD error '"},
         };
         return table;
     }
