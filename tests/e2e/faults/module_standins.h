@@ -28,7 +28,7 @@ inline const std::vector<StandIn> &module_standins()
         {"fraps", "fraps\\fraps.exe", BY_STDIN,
          "slot_3 FPS STW\n",
          {{3, "FPS"}},
-         "fps 60",
+         "null off; window on; fps 60",
          "quit",
          {"fps 4294967295", "null on", "fps 1000000; null on; null off"},
          {"fps %d", "fps 0", "fps 1%d", "window off; window on", "null on; null off"},
