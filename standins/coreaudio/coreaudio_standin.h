@@ -18,3 +18,32 @@
 #define COREAUDIO_DEVICE_0_GUID "{6B2AE8D0-3F5C-4E19-9E61-5A0B4C1D2E01}"
 #define COREAUDIO_DEVICE_1_GUID "{6B2AE8D0-3F5C-4E19-9E61-5A0B4C1D2E02}"
 #define COREAUDIO_RENDER_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Render\\"
+
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+// Registers the library at `dll` as the enumerator of this prefix, keeping
+// the value it replaces in `saved` for coreaudio_standin_remove().
+inline bool coreaudio_standin_install(const char *dll, char *saved, DWORD saved_size)
+{
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, MMDEVICE_ENUMERATOR_KEY, 0, 0, 0, KEY_ALL_ACCESS, 0, &key, 0) != 0)
+        return false;
+    memset(saved, 0, saved_size);
+    DWORD size = saved_size - 1;
+    if (RegQueryValueExA(key, 0, 0, 0, (BYTE *)saved, &size) != 0 || strstr(saved, COREAUDIO_STANDIN_DLL))
+        snprintf(saved, saved_size, "mmdevapi.dll");
+    bool ok = RegSetValueExA(key, 0, 0, REG_SZ, (const BYTE *)dll, (DWORD)strlen(dll) + 1) == 0;
+    RegCloseKey(key);
+    return ok;
+}
+
+inline void coreaudio_standin_remove(const char *saved)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, MMDEVICE_ENUMERATOR_KEY, 0, KEY_SET_VALUE, &key) == 0) {
+        RegSetValueExA(key, 0, 0, REG_SZ, (const BYTE *)saved, (DWORD)strlen(saved) + 1);
+        RegCloseKey(key);
+    }
+}

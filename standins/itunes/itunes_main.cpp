@@ -469,6 +469,8 @@ static int run_line(char *line)
         LeaveCriticalSection(&g_player.lock);
     } else if (strcmp(command, "sleep") == 0) {
         Sleep((DWORD)value);
+    } else if (strcmp(command, "mark") == 0) {
+        standin_log(&g_log, "mark %s", argument);
     } else if (strcmp(command, "quit") == 0) {
         return 0;
     }

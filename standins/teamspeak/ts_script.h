@@ -8,9 +8,10 @@
 //   await NAME   wait until the event Local\PixwickTsStandIn.NAME is set
 //                (ts_signal() sets it from a test), then reset it
 //   quit         end, as the client ending looks from outside
-// Each stand-in adds its own steps (README.md). After the last step it goes
-// on serving until --lifetime has passed or the process named by
-// LCDMON_STANDIN_PARENT (a test) has ended; an await ends then as well.
+// Each stand-in adds its own steps (README.md). Steps appended to the script
+// while it runs are played as they come. It serves until --lifetime has
+// passed or the process named by --parent or LCDMON_STANDIN_PARENT (a test)
+// has ended; an await ends then as well.
 #pragma once
 #include <windows.h>
 #include <stdarg.h>
@@ -22,6 +23,7 @@
 #define TS_PARENT_VARIABLE "LCDMON_STANDIN_PARENT"
 #define TS_MAX_WORDS 8
 #define TS_SERVE_MS 10
+#define TS_POLL_MS 50 // for steps appended to the script
 #define TS_DEFAULT_LIFETIME_S 300
 
 struct TsRun {
@@ -137,8 +139,8 @@ static inline int ts_common_step(TsRun *run, char **words, int n)
     return 0;
 }
 
-// Plays the script, then serves until the end of the stand-in's life.
-// 1 when every step was understood.
+// Plays the script, and the steps appended to it as they come, until the
+// end of the stand-in's life. 1 when every step was understood.
 static inline int ts_play(TsRun *run)
 {
     int ok = 1;
@@ -148,7 +150,17 @@ static inline int ts_play(TsRun *run)
         ok = 0;
     }
     char line[512];
-    while (file && ts_alive(run) && fgets(line, sizeof line, file)) {
+    while (ts_alive(run)) {
+        long at = file ? ftell(file) : 0;
+        // a line counts once it ends with a line feed (or fills the buffer)
+        if (!file || !fgets(line, sizeof line, file) || (!strchr(line, '\n') && strlen(line) < sizeof line - 1)) {
+            if (file) {
+                clearerr(file);
+                fseek(file, at, SEEK_SET);
+            }
+            ts_wait(run, TS_POLL_MS, 0);
+            continue;
+        }
         char *words[TS_MAX_WORDS];
         int n = ts_split(line, words, TS_MAX_WORDS);
         if (n == 0 || words[0][0] == '#')
@@ -161,14 +173,13 @@ static inline int ts_play(TsRun *run)
     }
     if (file)
         fclose(file);
-    while (ts_wait(run, 1000, 0)) {
-    }
     ts_log(run, "end");
     return ok;
 }
 
-// --script FILE, --log FILE, --lifetime SECONDS; *i is moved past what was
-// taken. 0 when argv[*i] is none of them.
+// --script FILE, --log FILE, --lifetime SECONDS, --parent PID (instead of
+// LCDMON_STANDIN_PARENT); *i is moved past what was taken. 0 when argv[*i]
+// is none of them.
 static inline int ts_common_option(TsRun *run, int argc, char **argv, int *i)
 {
     if (*i + 1 >= argc)
@@ -180,6 +191,11 @@ static inline int ts_common_option(TsRun *run, int argc, char **argv, int *i)
         run->log = fopen(value, "ab");
     else if (strcmp(option, "--lifetime") == 0)
         run->lifetime_ms = (DWORD)strtoul(value, 0, 10) * 1000;
+    else if (strcmp(option, "--parent") == 0) {
+        if (run->parent)
+            CloseHandle(run->parent);
+        run->parent = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)strtoul(value, 0, 10));
+    }
     else
         return 0;
     *i += 1;

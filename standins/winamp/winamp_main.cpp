@@ -96,6 +96,8 @@ static int run_line(char *line)
         InterlockedExchange(&g.bitrate, value);
     else if (strcmp(command, "sleep") == 0)
         Sleep((DWORD)value);
+    else if (strcmp(command, "mark") == 0)
+        standin_log(&g.log, "mark %s", argument);
     else if (strcmp(command, "hang") == 0)
         SendMessageW(g.window, WM_STANDIN_HANG, (WPARAM)value, 0);
     else if (strcmp(command, "quit") == 0)

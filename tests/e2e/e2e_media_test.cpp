@@ -332,16 +332,11 @@ struct Speakers : Media {
         Media::SetUp();
         audio_log = work + "\\coreaudio.log";
         DeleteFileA(audio_log.c_str());
-        HKEY key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, MMDEVICE_ENUMERATOR_KEY, 0, 0, 0, KEY_ALL_ACCESS, 0, &key, 0), 0);
-        DWORD size = sizeof saved_server - 1;
-        if (RegQueryValueExA(key, 0, 0, 0, (BYTE *)saved_server, &size) != 0)
-            strcpy(saved_server, "mmdevapi.dll");
-        std::string dll = standin_path("coreaudio\\" COREAUDIO_STANDIN_DLL);
-        RegSetValueExA(key, 0, 0, REG_SZ, (const BYTE *)dll.c_str(), (DWORD)dll.size() + 1);
-        RegCloseKey(key);
+        ASSERT_TRUE(coreaudio_standin_install(standin_path("coreaudio\\" COREAUDIO_STANDIN_DLL).c_str(), saved_server,
+                                              sizeof saved_server));
         SetEnvironmentVariableA(COREAUDIO_SCRIPT_VARIABLE, script.c_str());
         SetEnvironmentVariableA(COREAUDIO_LOG_VARIABLE, audio_log.c_str());
+        HKEY key;
         ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, PROPERTIES, 0, 0, 0, KEY_ALL_ACCESS, 0, &key, 0), 0);
         DWORD mask = 0x3F;
         std::string format = format_51();
@@ -354,11 +349,7 @@ struct Speakers : Media {
     void TearDown() override
     {
         Media::TearDown();
-        HKEY key;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, MMDEVICE_ENUMERATOR_KEY, 0, KEY_SET_VALUE, &key) == 0) {
-            RegSetValueExA(key, 0, 0, REG_SZ, (const BYTE *)saved_server, (DWORD)strlen(saved_server) + 1);
-            RegCloseKey(key);
-        }
+        coreaudio_standin_remove(saved_server);
         RegDeleteTreeA(HKEY_LOCAL_MACHINE, COREAUDIO_RENDER_KEY COREAUDIO_DEVICE_0_GUID);
         SetEnvironmentVariableA(COREAUDIO_SCRIPT_VARIABLE, 0);
         SetEnvironmentVariableA(COREAUDIO_LOG_VARIABLE, 0);
