@@ -103,27 +103,34 @@ protected:
         ASSERT_TRUE(s.start()) << s.kind.name;
     }
 
+    // Handles may grow by what Wine's RPC runtime keeps for each local server
+    // that quit meanwhile (see own_handles), but need not: the allowance widens
+    // the band instead of being taken off the samples.
     void expect_flat(size_t warm_up)
     {
         struct Band {
             const char *name;
-            double width;
+            double width, per_server_gone;
             double (*value)(const SeriesPoint &);
         } bands[] = {
-            {"own handles", BAND_HANDLES, [](const SeriesPoint &p) { return (double)own_handles(p.sample, p.servers_gone); }},
-            {"threads", BAND_THREADS, [](const SeriesPoint &p) { return (double)p.sample.threads; }},
-            {"private - stacks", BAND_PRIVATE_MB, [](const SeriesPoint &p) { return private_without_stacks(p.sample); }},
-            {"anonymous MB", BAND_ANON_MB, [](const SeriesPoint &p) { return p.sample.anon_mb; }},
+            {"handles", BAND_HANDLES, RPC_HANDLES_PER_SERVER_GONE,
+             [](const SeriesPoint &p) { return (double)p.sample.handles; }},
+            {"threads", BAND_THREADS, 0, [](const SeriesPoint &p) { return (double)p.sample.threads; }},
+            {"private - stacks", BAND_PRIVATE_MB, 0, [](const SeriesPoint &p) { return private_without_stacks(p.sample); }},
+            {"anonymous MB", BAND_ANON_MB, 0, [](const SeriesPoint &p) { return p.sample.anon_mb; }},
         };
         ASSERT_GT(series.size(), warm_up + 1);
+        const long gone = series.back().servers_gone - series[warm_up].servers_gone;
         for (const Band &b : bands) {
             std::vector<double> v;
             for (size_t k = warm_up; k < series.size(); k++)
                 v.push_back(b.value(series[k]));
             const double low = *std::min_element(v.begin(), v.end()), high = *std::max_element(v.begin(), v.end());
-            printf("after warm-up %-16s %9.2f .. %9.2f, last - first %+.2f\n", b.name, low, high, v.back() - v.front());
-            EXPECT_LE(high - low, b.width) << b.name;
-            EXPECT_LE(v.back() - v.front(), b.width / 2) << b.name;
+            const double allowance = b.per_server_gone * (double)gone;
+            printf("after warm-up %-16s %9.2f .. %9.2f, last - first %+.2f, allowed for %ld servers gone %.0f\n",
+                   b.name, low, high, v.back() - v.front(), gone, allowance);
+            EXPECT_LE(high - low, b.width + allowance) << b.name;
+            EXPECT_LE(v.back() - v.front(), b.width / 2 + allowance) << b.name;
         }
     }
 };
